@@ -1,0 +1,46 @@
+// MT19937, the 32-bit Mersenne Twister, split into seeding, block regeneration
+// and tempering so that a caller can hold its own read position.
+//
+// The routines allocate nothing, report nothing and never touch the
+// interpreter; they work on state that the caller owns.
+#ifndef VAVIREREZI_MT19937_H
+#define VAVIREREZI_MT19937_H
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int mt_n = 624; // words in a state block
+constexpr int mt_m = 397; // distance to the middle word
+
+// One state block: 624 words, no read position.
+struct MtState {
+    uint32_t word[mt_n];
+};
+
+// Fills `state` from `key_length` (at least 1) words of `key` with the
+// published array seeding (init_by_array).
+void mt_seed_by_array(MtState *state, const uint32_t *key, int32_t key_length);
+
+// Writes the block that follows `source` into `destination`; the two may be
+// the same block.
+void mt_regenerate(const MtState *source, MtState *destination);
+
+// Returns the output word made from one state word.
+constexpr uint32_t mt_temper(uint32_t y) {
+    y ^= y >> 11;
+    y ^= (y << 7) & 0x9d2c5680u;
+    y ^= (y << 15) & 0xefc60000u;
+    y ^= y >> 18;
+    return y;
+}
+
+// XORs `len` bytes of `in` with the key stream into `out`, reading output
+// words from `state` at `*index` and regenerating `state` in place whenever
+// the position reaches the end of the block (also before the first word, so
+// any `*index` of 624 or more starts a fresh block). Each word gives four
+// bytes, least significant first; the unused bytes of the last word are
+// dropped. `*index` is left at the next unused word. `in` and `out` may be
+// the same buffer.
+void mt_xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, size_t len);
+
+#endif

@@ -1,0 +1,16 @@
+# Fails unless LIBRARY's dynamic symbol table defines initvavirerezi alone.
+execute_process(COMMAND nm -D --defined-only "${LIBRARY}"
+                OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${out}")
+set(names "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND names "${name}")
+endforeach()
+if(NOT names STREQUAL "initvavirerezi")
+  message(FATAL_ERROR "expected exactly initvavirerezi to be exported, got: ${names}")
+endif()
+message(STATUS "exports: ${names}")
