@@ -1,0 +1,33 @@
+// Blowfish: 64-bit blocks, 16 rounds, the standard key schedule. Block halves
+// are read and written least significant byte first; the key is read most
+// significant byte first, as usual.
+//
+// A classic table-based implementation; its S-box lookups depend on the data,
+// so it is not constant-time. The routines allocate nothing, report nothing
+// and never touch the interpreter.
+#ifndef VAVIREREZI_BLOWFISH_H
+#define VAVIREREZI_BLOWFISH_H
+
+#include <cstdint>
+
+// P-array, then the four S-boxes: 1042 words.
+struct BlowfishContext {
+    uint32_t p[18];
+    uint32_t s[4][256];
+};
+static_assert(sizeof(BlowfishContext) == 4168, "BlowfishContext must be 1042 words");
+
+// Fills `context` for a key of `key_length` (at least 1) bytes, read
+// cyclically, so at most the first 72 bytes matter.
+void bf_key_setup(BlowfishContext *context, const uint8_t *key, int32_t key_length);
+
+// Enciphers or deciphers the word pair (*left, *right) in place.
+void bf_encrypt_words(const BlowfishContext *context, uint32_t *left, uint32_t *right);
+void bf_decrypt_words(const BlowfishContext *context, uint32_t *left, uint32_t *right);
+
+// Transforms one 8-byte block from `input` to `output` (which may be the same
+// bytes): enciphers when `encrypt` is non-zero, deciphers when it is zero.
+void bf_crypt_block(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
+                    int encrypt);
+
+#endif
