@@ -5,6 +5,7 @@ PyObject *error_type = NULL;
 
 static PyMethodDef method_table[] = {
     {"mt_xor_bytes", py_mt_xor_bytes, METH_VARARGS, NULL},
+    {"bf_process", py_bf_process, METH_VARARGS, NULL},
     {NULL, NULL, 0, NULL},
 };
 

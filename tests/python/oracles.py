@@ -4,6 +4,9 @@ MT19937: Python's own `random` module. It does its own regeneration and
 tempering; only the array seeding is done here, so that keys whose top words
 are zero (which `random.seed` would shorten) can be fed to it too.
 """
+import array
+import ctypes
+import ctypes.util
 import random
 import struct
 
@@ -80,3 +83,95 @@ class BytesAssertions(object):
         i = next(k for k in xrange(len(got)) if got[k] != want[k])
         self.fail("%s: first difference at byte %d of %d: %r, expected %r"
                   % (context, i, len(got), got[i:i + 8], want[i:i + 8]))
+
+
+# Blowfish: OpenSSL's libcrypto and libgcrypt through ctypes. Both pack block
+# halves most significant byte first; this module packs them least
+# significant byte first, so the halves are byte-swapped on the way in and out.
+
+
+def _load(name):
+    path = ctypes.util.find_library(name)
+    if path is None:
+        raise ImportError("lib%s not found" % name)
+    return ctypes.CDLL(path)
+
+
+def _swap_words(data):
+    words = array.array("I", data)
+    assert words.itemsize == 4
+    words.byteswap()
+    return words.tostring()
+
+
+def bf_key_bytes(vals14):
+    """The 56-byte key: each item's low 32 bits, least significant byte first."""
+    return struct.pack("<14I", *[int(v) & MASK32 for v in vals14])
+
+
+class OpenSslBlowfish(object):
+    """Blowfish on little-endian word pairs, a block at a time."""
+
+    def __init__(self):
+        self.lib = _load("crypto")
+        self.lib.BF_set_key.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_char_p]
+        self.lib.BF_encrypt.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        self.lib.BF_decrypt.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+
+    def process(self, data, key, encrypt):
+        """ECB over whole blocks of `data` (a multiple of 8 bytes long)."""
+        assert len(data) % 8 == 0
+        schedule = ctypes.create_string_buffer(4168)
+        self.lib.BF_set_key(schedule, len(key), key)
+        words = (ctypes.c_uint32 * (len(data) // 4)).from_buffer_copy(data) if data else None
+        crypt = self.lib.BF_encrypt if encrypt else self.lib.BF_decrypt
+        base = ctypes.addressof(words) if words is not None else 0
+        for i in xrange(0, len(data) // 4, 2):
+            crypt(base + 4 * i, schedule)
+        return ctypes.string_at(base, len(data)) if data else ""
+
+
+class GcryptBlowfish(object):
+    """Blowfish ECB through libgcrypt, one call for the whole buffer."""
+
+    CIPHER_BLOWFISH = 4
+    MODE_ECB = 1
+
+    def __init__(self):
+        self.lib = _load("gcrypt")
+        self.lib.gcry_check_version.restype = ctypes.c_char_p
+        self.lib.gcry_check_version(None)
+        self.lib.gcry_cipher_open.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
+                                              ctypes.c_uint]
+        self.lib.gcry_cipher_setkey.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t]
+        self.lib.gcry_cipher_encrypt.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t,
+                                                 ctypes.c_void_p, ctypes.c_size_t]
+        self.lib.gcry_cipher_decrypt.argtypes = self.lib.gcry_cipher_encrypt.argtypes
+        self.lib.gcry_cipher_close.argtypes = [ctypes.c_void_p]
+
+    def process(self, data, key, encrypt):
+        assert len(data) % 8 == 0
+        if not data:
+            return ""
+        handle = ctypes.c_void_p()
+        assert self.lib.gcry_cipher_open(ctypes.byref(handle), self.CIPHER_BLOWFISH,
+                                         self.MODE_ECB, 0) == 0
+        try:
+            assert self.lib.gcry_cipher_setkey(handle, key, len(key)) == 0
+            buf = ctypes.create_string_buffer(_swap_words(data), len(data))
+            crypt = self.lib.gcry_cipher_encrypt if encrypt else self.lib.gcry_cipher_decrypt
+            assert crypt(handle, buf, len(data), None, 0) == 0
+            return _swap_words(buf.raw)
+        finally:
+            self.lib.gcry_cipher_close(handle)
+
+
+def bf_expected(engine, data, vals14, encrypt):
+    """bf_process(data, vals14, encrypt) built from whole-block ECB calls."""
+    key = bf_key_bytes(vals14)
+    whole = len(data) - len(data) % 8
+    out = engine.process(data[:whole], key, encrypt)
+    tail = data[whole:]
+    if tail:
+        out += engine.process(tail + "\0" * (8 - len(tail)), key, encrypt)[:len(tail)]
+    return out

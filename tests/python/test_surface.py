@@ -3,7 +3,7 @@ import unittest
 
 import vavirerezi
 
-FUNCTIONS = {"mt_xor_bytes"}
+FUNCTIONS = {"mt_xor_bytes", "bf_process"}
 MODULE_ATTRIBUTES = {"__doc__", "__file__", "__name__", "__package__"}
 
 

@@ -1,0 +1,245 @@
+"""bf_process against independent Blowfish implementations, and its arguments."""
+import array
+import random
+import sys
+import unittest
+
+import vavirerezi
+from oracles import BytesAssertions, GcryptBlowfish, OpenSslBlowfish, bf_expected
+
+bf_process = vavirerezi.bf_process
+MESSAGE = "vals14 must be a sequence of exactly 14 ints"
+
+
+def random_bytes(rng, n):
+    return "".join(chr(rng.randrange(256)) for _ in xrange(n))
+
+
+def random_key(rng):
+    return [rng.getrandbits(32) for _ in range(14)]
+
+
+class Sequence(object):
+    """A minimal user-defined sequence."""
+
+    def __init__(self, items, on_getitem=None):
+        self.items = list(items)
+        self.on_getitem = on_getitem
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, i):
+        if self.on_getitem:
+            self.on_getitem(i)
+        return self.items[i]
+
+
+class AgreementTest(BytesAssertions, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.openssl = OpenSslBlowfish()
+        cls.gcrypt = GcryptBlowfish()
+
+    def setUp(self):
+        self.rng = random.Random(8675309)
+
+    def test_random_keys_and_lengths_against_openssl(self):
+        for length in range(0, 300, 1) + [1000, 4096, 4099]:
+            key = random_key(self.rng)
+            data = random_bytes(self.rng, length)
+            for encrypt in (1, 0):
+                want = bf_expected(self.openssl, data, key, encrypt)
+                self.assertBytesEqual(bf_process(data, key, encrypt), want,
+                                      "length %d encrypt %d" % (length, encrypt))
+
+    def test_large_input_against_gcrypt(self):
+        key = random_key(self.rng)
+        data = random_bytes(self.rng, 4096) * 1024 + "tail!"  # 4 MiB and a partial block
+        for encrypt in (1, 0):
+            want = bf_expected(self.gcrypt, data, key, encrypt)
+            self.assertBytesEqual(bf_process(data, key, encrypt), want, "encrypt %d" % encrypt)
+
+    def test_the_two_oracles_agree(self):
+        key = random_key(self.rng)
+        data = random_bytes(self.rng, 800)
+        self.assertEqual(bf_expected(self.openssl, data, key, 1),
+                         bf_expected(self.gcrypt, data, key, 1))
+
+
+class BehaviourTest(unittest.TestCase):
+    def setUp(self):
+        self.rng = random.Random(42)
+        self.key = random_key(self.rng)
+
+    def test_whole_blocks_round_trip(self):
+        for length in (0, 8, 16, 4096):
+            data = random_bytes(self.rng, length)
+            enc = bf_process(data, self.key, 1)
+            self.assertEqual(len(enc), length)
+            self.assertEqual(bf_process(enc, self.key, 0), data)
+            if length:
+                self.assertNotEqual(enc, data)
+
+    def test_partial_tail_keeps_length_and_whole_blocks(self):
+        data = random_bytes(self.rng, 21)
+        enc = bf_process(data, self.key, 1)
+        self.assertEqual(len(enc), 21)
+        self.assertEqual(bf_process(enc, self.key, 0)[:16], data[:16])
+
+    def test_electronic_codebook(self):
+        block = "8 bytes!"
+        enc = bf_process(block * 5, self.key, 1)
+        self.assertEqual(enc, bf_process(block, self.key, 1) * 5)
+
+    def test_short_input_is_the_cut_zero_filled_block(self):
+        for n in range(1, 8):
+            data = random_bytes(self.rng, n)
+            full = bf_process(data + "\0" * (8 - n), self.key, 1)
+            self.assertEqual(bf_process(data, self.key, 1), full[:n])
+
+    def test_direction_flag(self):
+        data = random_bytes(self.rng, 32)
+        enc = bf_process(data, self.key, 1)
+        for flag in (2, -1, 2 ** 31 - 1, -2 ** 31, True):
+            self.assertEqual(bf_process(data, self.key, flag), enc)
+        self.assertEqual(bf_process(enc, self.key, 0), data)
+        self.assertEqual(bf_process(enc, self.key, False), data)
+
+    def test_empty_data(self):
+        self.assertEqual(bf_process("", self.key, 1), "")
+        self.assertEqual(bf_process(u"", self.key, 0), "")
+        self.assertRaises(ValueError, bf_process, "", self.key[:13], 1)
+
+    def test_data_types(self):
+        text = "abcdefgh12345"
+        want = bf_process(text, self.key, 1)
+        for obj in (u"abcdefgh12345", buffer("xx" + text, 2), array.array("c", text)):
+            self.assertEqual(bf_process(obj, self.key, 1), want, type(obj))
+
+
+class KeyConversionTest(unittest.TestCase):
+    def setUp(self):
+        self.data = "sixteen bytes!!!"
+        self.base = [3, 1, 4, 1, 5, 9, 2, 6, 5, 3, 5, 8, 9, 7]
+        self.want = bf_process(self.data, self.base, 1)
+
+    def with_item(self, position, value):
+        key = list(self.base)
+        key[position] = value
+        return key
+
+    def test_sequence_types_give_the_same_key(self):
+        for key in (tuple(self.base), array.array("L", self.base), Sequence(self.base),
+                    [long(v) for v in self.base], [float(v) for v in self.base]):
+            self.assertEqual(bf_process(self.data, key, 1), self.want, type(key))
+        self.assertEqual(bf_process(self.data, xrange(14), 1),
+                         bf_process(self.data, range(14), 1))
+
+    def test_equivalent_items(self):
+        pairs = [(4294967295, -1), (5, 5.0), (5, 5.9), (5, 5L), (1, True), (0, False),
+                 (0xffffffff, -1.5), (2 ** 31, -2 ** 31), (7, 2 ** 32 + 7), (7, 7 - 2 ** 32)]
+        for position in (0, 13):
+            for a, b in pairs:
+                self.assertEqual(bf_process(self.data, self.with_item(position, a), 1),
+                                 bf_process(self.data, self.with_item(position, b), 1),
+                                 (position, a, b))
+
+    def test_items_that_differ_give_different_results(self):
+        self.assertNotEqual(bf_process(self.data, self.with_item(6, 2 ** 32 - 2), 1),
+                            bf_process(self.data, self.with_item(6, 2 ** 32 - 1), 1))
+
+    def test_unconvertible_items_fail_the_call(self):
+        cases = [("a", TypeError), (None, TypeError), (object(), TypeError), ([], TypeError),
+                 (2 ** 64, OverflowError), (-2 ** 64, OverflowError), (1e30, OverflowError),
+                 (float("nan"), ValueError)]
+        for position in (0, 6, 13):
+            for value, error in cases:
+                self.assertRaises(error, bf_process, self.data, self.with_item(position, value), 1)
+                # Nothing is left behind: the next call is unaffected.
+                self.assertEqual(bf_process(self.data, self.base, 1), self.want)
+        self.assertRaises(TypeError, bf_process, self.data, "fourteen chars", 1)
+
+    def test_bad_key_arguments(self):
+        for vals14 in (self.base[:13], self.base + [1], [], 14, None, 1.5, {}, dict.fromkeys(range(14)),
+                       set(range(14)), iter(self.base)):
+            with self.assertRaises(ValueError) as caught:
+                bf_process(self.data, vals14, 1)
+            self.assertIs(type(caught.exception), ValueError)
+            self.assertEqual(str(caught.exception), MESSAGE)
+
+    def test_length_that_cannot_be_taken_is_a_bad_key(self):
+        class NoLength(Sequence):
+            def __len__(self):
+                raise RuntimeError("no length")
+        with self.assertRaises(ValueError) as caught:
+            bf_process(self.data, NoLength(self.base), 1)
+        self.assertEqual(str(caught.exception), MESSAGE)
+
+    def test_item_fetch_errors_stand(self):
+        def fail_at_9(i):
+            if i == 9:
+                raise KeyError("item 9")
+        self.assertRaises(KeyError, bf_process, self.data, Sequence(self.base, fail_at_9), 1)
+
+        class Short(Sequence):
+            def __len__(self):
+                return 14
+        self.assertRaises(IndexError, bf_process, self.data, Short(self.base[:10]), 1)
+
+    def test_data_changed_while_the_key_is_read(self):
+        # A sequence whose item access resizes the buffer behind `data`: the
+        # result is the transform of what the buffer holds afterwards.
+        data = array.array("c", "x" * 16)
+
+        def grow(i):
+            if i == 13:
+                data.extend("y" * 100000)
+        got = bf_process(data, Sequence(self.base, grow), 1)
+        self.assertEqual(got, bf_process(data.tostring(), self.base, 1))
+
+    def test_argument_errors(self):
+        for args in [(), (self.data,), (self.data, self.base), (self.data, self.base, 1, 2),
+                     (None, self.base, 1), (5, self.base, 1), (self.data, self.base, 1.0),
+                     (self.data, self.base, "1"), (self.data, self.base, None),
+                     (bytearray(self.data), self.base, 1)]:
+            self.assertRaises(TypeError, bf_process, *args)
+        self.assertRaises(OverflowError, bf_process, self.data, self.base, 2 ** 40)
+        self.assertRaises(TypeError, bf_process, self.data, self.base, encrypt=1)
+        self.assertRaises(UnicodeEncodeError, bf_process, u"\xe9", self.base, 1)
+
+
+class ReferenceCountTest(unittest.TestCase):
+    def test_counts_unchanged_after_many_calls(self):
+        data = "reference counts" * 3
+        items = [10 ** 12 + i for i in range(13)] + [2 ** 70]  # distinct, uncached objects
+        key = list(items)
+        bad_item = [object()]
+        bad = items[:13] + bad_item
+        short = items[:13]
+        before = [sys.getrefcount(o) for o in [data, key, bad, short, bad_item[0]] + items]
+        for _ in range(2000):
+            self.assertRaises(OverflowError, bf_process, data, key, 1)
+            self.assertRaises(TypeError, bf_process, data, bad, 1)
+            self.assertRaises(ValueError, bf_process, data, short, 0)
+        key[13] = 3
+        for _ in range(2000):
+            bf_process(data, key, 1)
+        key[13] = items[13]
+        after = [sys.getrefcount(o) for o in [data, key, bad, short, bad_item[0]] + items]
+        self.assertEqual(before, after)
+
+
+class ErrorTypeTest(unittest.TestCase):
+    def test_error_is_the_builtin_value_error(self):
+        import exceptions
+        try:
+            bf_process("", [0] * 13, 1)
+        except exceptions.ValueError as e:
+            self.assertIs(type(e), exceptions.ValueError)
+        else:
+            self.fail("no error raised")
+
+
+if __name__ == "__main__":
+    unittest.main()
