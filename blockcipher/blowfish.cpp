@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "blowfish_tables.h"
+#include "../common/cpu.h"
 #include "bytes.h"
 
 namespace {
@@ -13,34 +14,37 @@ inline uint32_t bf_f(const BlowfishContext *c, uint32_t x) {
            c->s[3][x & 0xff];
 }
 
+// Two rounds per step, so that the halves trade roles instead of being
+// exchanged; after the 16 rounds the final exchange is folded into the
+// results. Each round key is XORed into a half before the F it waits for is
+// ready, which keeps it off the chain of dependent operations.
+__attribute__((always_inline)) inline void encrypt_pair(const BlowfishContext *context,
+                                                        uint32_t &left, uint32_t &right) {
+    const uint32_t *p = context->p;
+    uint32_t l = left ^ p[0], r = right;
+    for (int i = 0; i < 16; i += 2) {
+        r = (r ^ p[i + 1]) ^ bf_f(context, l);
+        l = (l ^ p[i + 2]) ^ bf_f(context, r);
+    }
+    left = r ^ p[17];
+    right = l; // already XORed with p[16]
+}
+
 } // namespace
 
-// Two rounds per step, so that the halves trade roles instead of being
-// exchanged; after the 16 rounds the final exchange is folded into the stores.
 void bf_encrypt_words(const BlowfishContext *context, uint32_t *left, uint32_t *right) {
-    const uint32_t *p = context->p;
-    uint32_t l = *left, r = *right;
-    for (int i = 0; i < 16; i += 2) {
-        l ^= p[i];
-        r ^= bf_f(context, l);
-        r ^= p[i + 1];
-        l ^= bf_f(context, r);
-    }
-    *left = r ^ p[17];
-    *right = l ^ p[16];
+    encrypt_pair(context, *left, *right);
 }
 
 void bf_decrypt_words(const BlowfishContext *context, uint32_t *left, uint32_t *right) {
     const uint32_t *p = context->p;
-    uint32_t l = *left, r = *right;
+    uint32_t l = *left ^ p[17], r = *right;
     for (int i = 17; i > 1; i -= 2) {
-        l ^= p[i];
-        r ^= bf_f(context, l);
-        r ^= p[i - 1];
-        l ^= bf_f(context, r);
+        r = (r ^ p[i - 1]) ^ bf_f(context, l);
+        l = (l ^ p[i - 2]) ^ bf_f(context, r);
     }
     *left = r ^ p[0];
-    *right = l ^ p[1];
+    *right = l; // already XORed with p[1]
 }
 
 void bf_key_setup(BlowfishContext *context, const uint8_t *key, int32_t key_length) {
@@ -61,13 +65,13 @@ void bf_key_setup(BlowfishContext *context, const uint8_t *key, int32_t key_leng
 
     uint32_t l = 0, r = 0;
     for (int i = 0; i < 18; i += 2) {
-        bf_encrypt_words(context, &l, &r);
+        encrypt_pair(context, l, r);
         context->p[i] = l;
         context->p[i + 1] = r;
     }
     for (int box = 0; box < 4; box++) {
         for (int j = 0; j < 256; j += 2) {
-            bf_encrypt_words(context, &l, &r);
+            encrypt_pair(context, l, r);
             context->s[box][j] = l;
             context->s[box][j + 1] = r;
         }
@@ -84,4 +88,67 @@ void bf_crypt_block(const uint8_t *input, const BlowfishContext *context, uint8_
         bf_decrypt_words(context, &l, &r);
     store32_le(output, l);
     store32_le(output + 4, r);
+}
+
+void bf_crypt_blocks_plain(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
+                           size_t nblocks, int encrypt) {
+    for (size_t b = 0; b < nblocks; b++)
+        bf_crypt_block(input + 8 * b, context, output + 8 * b, encrypt);
+}
+
+namespace {
+
+// Sixteen rounds on four independent blocks with P-array `p`: the forward
+// order enciphers, the reversed order deciphers.
+inline void bf_rounds4(const uint32_t *p, const BlowfishContext *c, uint32_t l[4], uint32_t r[4]) {
+    for (int i = 0; i < 16; i += 2) {
+        for (int k = 0; k < 4; k++)
+            l[k] ^= p[i];
+        for (int k = 0; k < 4; k++)
+            r[k] ^= bf_f(c, l[k]);
+        for (int k = 0; k < 4; k++)
+            r[k] ^= p[i + 1];
+        for (int k = 0; k < 4; k++)
+            l[k] ^= bf_f(c, r[k]);
+    }
+    for (int k = 0; k < 4; k++) {
+        uint32_t t = r[k] ^ p[17];
+        r[k] = l[k] ^ p[16];
+        l[k] = t;
+    }
+}
+
+} // namespace
+
+void bf_crypt_blocks_interleaved(const uint8_t *input, const BlowfishContext *context,
+                                 uint8_t *output, size_t nblocks, int encrypt) {
+    uint32_t p[18];
+    for (int i = 0; i < 18; i++)
+        p[i] = encrypt ? context->p[i] : context->p[17 - i];
+    size_t b = 0;
+    for (; b + 4 <= nblocks; b += 4) {
+        uint32_t l[4], r[4];
+        for (int k = 0; k < 4; k++) {
+            l[k] = load32_le(input + 8 * (b + k));
+            r[k] = load32_le(input + 8 * (b + k) + 4);
+        }
+        bf_rounds4(p, context, l, r);
+        for (int k = 0; k < 4; k++) {
+            store32_le(output + 8 * (b + k), l[k]);
+            store32_le(output + 8 * (b + k) + 4, r[k]);
+        }
+    }
+    bf_crypt_blocks_plain(input + 8 * b, context, output + 8 * b, nblocks - b, encrypt);
+}
+
+bool bf_have_vbmi() {
+    return cpu_has_avx512vbmi();
+}
+
+void bf_crypt_blocks(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
+                     size_t nblocks, int encrypt) {
+    if (bf_have_vbmi())
+        bf_crypt_blocks_vbmi(input, context, output, nblocks, encrypt);
+    else
+        bf_crypt_blocks_interleaved(input, context, output, nblocks, encrypt);
 }

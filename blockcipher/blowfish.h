@@ -8,6 +8,7 @@
 #ifndef VAVIREREZI_BLOWFISH_H
 #define VAVIREREZI_BLOWFISH_H
 
+#include <cstddef>
 #include <cstdint>
 
 // P-array, then the four S-boxes: 1042 words.
@@ -29,5 +30,23 @@ void bf_decrypt_words(const BlowfishContext *context, uint32_t *left, uint32_t *
 // bytes): enciphers when `encrypt` is non-zero, deciphers when it is zero.
 void bf_crypt_block(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
                     int encrypt);
+
+// Transforms `nblocks` whole 8-byte blocks from `input` to `output`, each as
+// bf_crypt_block would. `input` and `output` may be the same buffer (but not
+// otherwise overlap). Chooses the fastest implementation the CPU supports.
+void bf_crypt_blocks(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
+                     size_t nblocks, int encrypt);
+
+// The implementations that bf_crypt_blocks chooses between, for tests and
+// benchmarks; each gives the same bytes. The plain one goes a block at a
+// time, the interleaved one four independent blocks at a time, the VBMI one
+// (only where bf_have_vbmi() is true) 64 blocks at a time, byte-sliced.
+bool bf_have_vbmi();
+void bf_crypt_blocks_plain(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
+                           size_t nblocks, int encrypt);
+void bf_crypt_blocks_interleaved(const uint8_t *input, const BlowfishContext *context,
+                                 uint8_t *output, size_t nblocks, int encrypt);
+void bf_crypt_blocks_vbmi(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
+                          size_t nblocks, int encrypt);
 
 #endif

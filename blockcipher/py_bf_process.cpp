@@ -83,9 +83,8 @@ PyObject *py_bf_process(PyObject *self, PyObject *args) {
     {
         const uint8_t *in = reinterpret_cast<const uint8_t *>(data);
         size_t n = static_cast<size_t>(len);
-        size_t o = 0;
-        for (; n - o >= 8; o += 8)
-            bf_crypt_block(in + o, context, out + o, encrypt);
+        size_t o = n - n % 8;
+        bf_crypt_blocks(in, context, out, n / 8, encrypt);
         if (o < n) {
             // The final partial block is zero-filled, transformed and cut back.
             uint8_t block[8] = {0};

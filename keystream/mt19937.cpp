@@ -1,30 +1,24 @@
 // MT19937 kept close to the published reference code, so that it can be
-// checked line by line against it.
+// checked line by line against it, plus the choice between implementations.
 #include "mt19937.h"
+
+#include "../common/cpu.h"
+#include "mt19937_impl.h"
+
+using mt_impl::twist;
 
 namespace {
 
-constexpr uint32_t upper_mask = 0x80000000u;
-constexpr uint32_t lower_mask = 0x7fffffffu;
-constexpr uint32_t mag01[2] = {0u, 0x9908b0dfu}; // indexed by the low bit of y
-
-constexpr uint32_t seed_initial = 19650218u;
-constexpr uint32_t seed_mult_linear = 1812433253u;
 constexpr uint32_t seed_mult_key = 1664525u;
 constexpr uint32_t seed_mult_final = 1566083941u;
-
-inline uint32_t twist(uint32_t cur, uint32_t next, uint32_t far) {
-    uint32_t y = (cur & upper_mask) | (next & lower_mask);
-    return far ^ (y >> 1) ^ mag01[y & 1u];
-}
 
 } // namespace
 
 void mt_seed_by_array(MtState *state, const uint32_t *key, int32_t key_length) {
+    // The first phase does not depend on the key: start from its table.
     uint32_t *mt = state->word;
-    mt[0] = seed_initial;
-    for (uint32_t i = 1; i < mt_n; i++)
-        mt[i] = seed_mult_linear * (mt[i - 1] ^ (mt[i - 1] >> 30)) + i;
+    for (int i = 0; i < mt_n; i++)
+        mt[i] = mt_initial_state.word[i];
 
     uint32_t i = 1;
     uint32_t j = 0;
@@ -51,7 +45,7 @@ void mt_seed_by_array(MtState *state, const uint32_t *key, int32_t key_length) {
     mt[0] = 0x80000000u;
 }
 
-void mt_regenerate(const MtState *source, MtState *destination) {
+void mt_regenerate_plain(const MtState *source, MtState *destination) {
     uint32_t *d = destination->word;
     if (source != destination) {
         for (int k = 0; k < mt_n; k++)
@@ -65,18 +59,49 @@ void mt_regenerate(const MtState *source, MtState *destination) {
     d[mt_n - 1] = twist(d[mt_n - 1], d[0], d[mt_m - 1]);
 }
 
-void mt_xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
-                      size_t len) {
-    uint32_t pos = *index;
+void mt_impl::xor_span_plain(const uint32_t *words, const uint8_t *in, uint8_t *out, size_t n) {
     size_t j = 0;
-    while (j < len) {
-        if (pos >= mt_n) {
-            mt_regenerate(state, state);
-            pos = 0;
-        }
-        uint32_t w = mt_temper(state->word[pos++]);
-        for (int b = 0; b < 4 && j < len; b++, j++)
+    for (; j + 4 <= n; j += 4) {
+        uint32_t w = mt_temper(*words++);
+        for (int b = 0; b < 4; b++)
+            out[j + b] = static_cast<uint8_t>(in[j + b] ^ (w >> (8 * b)));
+    }
+    if (j < n) {
+        uint32_t w = mt_temper(*words);
+        for (int b = 0; j < n; b++, j++)
             out[j] = static_cast<uint8_t>(in[j] ^ (w >> (8 * b)));
     }
-    *index = pos;
+}
+
+void mt_xor_keystream_plain(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
+                            size_t len) {
+    mt_impl::xor_keystream<mt_regenerate_plain, mt_impl::xor_span_plain>(state, index, in, out,
+                                                                         len);
+}
+
+bool mt_have_avx2() {
+    return cpu_has_avx2();
+}
+
+bool mt_have_avx512() {
+    return cpu_has_avx512bw();
+}
+
+void mt_regenerate(const MtState *source, MtState *destination) {
+    if (mt_have_avx512())
+        mt_regenerate_avx512(source, destination);
+    else if (mt_have_avx2())
+        mt_regenerate_avx2(source, destination);
+    else
+        mt_regenerate_plain(source, destination);
+}
+
+void mt_xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
+                      size_t len) {
+    if (mt_have_avx512())
+        mt_xor_keystream_avx512(state, index, in, out, len);
+    else if (mt_have_avx2())
+        mt_xor_keystream_avx2(state, index, in, out, len);
+    else
+        mt_xor_keystream_plain(state, index, in, out, len);
 }

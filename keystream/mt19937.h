@@ -25,6 +25,20 @@ void mt_seed_by_array(MtState *state, const uint32_t *key, int32_t key_length);
 // the same block.
 void mt_regenerate(const MtState *source, MtState *destination);
 
+// The state that the array seeding starts from, before the key is mixed in:
+// the linear recurrence from 19650218. It is the same for every key.
+struct MtInitialState {
+    uint32_t word[mt_n];
+};
+constexpr MtInitialState mt_make_initial_state() {
+    MtInitialState t{};
+    t.word[0] = 19650218u;
+    for (uint32_t i = 1; i < mt_n; i++)
+        t.word[i] = 1812433253u * (t.word[i - 1] ^ (t.word[i - 1] >> 30)) + i;
+    return t;
+}
+inline constexpr MtInitialState mt_initial_state = mt_make_initial_state();
+
 // Returns the output word made from one state word.
 constexpr uint32_t mt_temper(uint32_t y) {
     y ^= y >> 11;
@@ -42,5 +56,21 @@ constexpr uint32_t mt_temper(uint32_t y) {
 // dropped. `*index` is left at the next unused word. `in` and `out` may be
 // the same buffer.
 void mt_xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, size_t len);
+
+// The implementations that mt_regenerate and mt_xor_keystream choose between
+// at run time, for tests and benchmarks. Each gives the same words. The AVX2
+// ones may only be called where mt_have_avx2() is true, the AVX-512 ones
+// where mt_have_avx512() is.
+bool mt_have_avx2();
+bool mt_have_avx512();
+void mt_regenerate_plain(const MtState *source, MtState *destination);
+void mt_regenerate_avx2(const MtState *source, MtState *destination);
+void mt_regenerate_avx512(const MtState *source, MtState *destination);
+void mt_xor_keystream_plain(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
+                            size_t len);
+void mt_xor_keystream_avx2(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
+                           size_t len);
+void mt_xor_keystream_avx512(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
+                             size_t len);
 
 #endif

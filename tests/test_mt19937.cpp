@@ -2,6 +2,8 @@
 // against a reference-style generator, and mt_xor_keystream.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -9,9 +11,31 @@
 #include <vector>
 
 #include "mt19937.h"
-#include "ref/mt_reference.h"
+#include "paths.h"
+#include "reference/mt_reference.h"
 
 namespace {
+
+using RegenerateFn = void (*)(const MtState *, MtState *);
+using XorFn = void (*)(MtState *, uint32_t *, const uint8_t *, uint8_t *, size_t);
+
+struct Path {
+    const char *name;
+    bool available;
+    RegenerateFn regenerate;
+    XorFn xor_keystream;
+};
+
+// Every implementation this CPU can run, the dispatching entry points too.
+std::vector<Path> paths() {
+    std::vector<Path> all = {
+        {"dispatch", true, mt_regenerate, mt_xor_keystream},
+        {"plain", true, mt_regenerate_plain, mt_xor_keystream_plain},
+        {"avx2", mt_have_avx2(), mt_regenerate_avx2, mt_xor_keystream_avx2},
+        {"avx512", mt_have_avx512(), mt_regenerate_avx512, mt_xor_keystream_avx512},
+    };
+    return runnable(all);
+}
 
 // Tempered outputs 0..count-1 of the core routines used in their calling order.
 std::vector<uint32_t> core_outputs(const uint32_t *key, int32_t key_length, size_t count) {
@@ -78,16 +102,27 @@ TEST(Mt19937, StandardLibraryAgreesAfterSeeding) {
         ASSERT_EQ(core[i], std_gen()) << "output " << i;
 }
 
-TEST(Mt19937, RegenerateInPlaceEqualsIntoSeparateBlock) {
-    const uint32_t key[3] = {1, 2, 3};
-    MtState a, b, c;
-    mt_seed_by_array(&a, key, 3);
-    std::memcpy(&b, &a, sizeof a);
-    for (int round = 0; round < 3; round++) {
-        mt_regenerate(&a, &c);
-        mt_regenerate(&b, &b);
-        ASSERT_EQ(0, std::memcmp(&b, &c, sizeof b)) << "round " << round;
-        std::memcpy(&a, &c, sizeof a);
+TEST(Mt19937, InitialStateTableIsTheLinearRecurrence) {
+    RefMt g;
+    ref_mt_init_genrand(&g, 19650218u);
+    EXPECT_EQ(0, std::memcmp(g.mt, mt_initial_state.word, sizeof g.mt));
+}
+
+TEST(Mt19937, EveryRegenerationPathAgreesInPlaceAndApart) {
+    std::mt19937 rng(31337);
+    for (const auto &path : paths()) {
+        // Random blocks reach every combination of the bits that a twist reads.
+        for (int trial = 0; trial < 50; trial++) {
+            MtState a, in_place, apart, plain;
+            for (auto &w : a.word)
+                w = static_cast<uint32_t>(rng());
+            std::memcpy(&in_place, &a, sizeof a);
+            path.regenerate(&a, &apart);
+            path.regenerate(&in_place, &in_place);
+            mt_regenerate_plain(&a, &plain);
+            ASSERT_EQ(0, std::memcmp(&apart, &plain, sizeof plain)) << path.name;
+            ASSERT_EQ(0, std::memcmp(&in_place, &plain, sizeof plain)) << path.name;
+        }
     }
 }
 
@@ -103,26 +138,35 @@ TEST(Mt19937, TemperMatchesMaskedShiftForm) {
     }
 }
 
-TEST(MtXorKeystream, MatchesReferenceForOffsetsAndLengths) {
+TEST(MtXorKeystream, EveryPathMatchesReferenceForOffsetsAndLengths) {
     std::mt19937 rng(7);
-    const uint32_t offsets[] = {0,   1,   2,   3,      100,        620,         622,
-                                623, 624, 625, 100000, 0x7fffffff, 0x80000000u, 0xffffffffu};
-    for (uint32_t offset : offsets) {
-        for (size_t len : {0, 1, 2, 3, 4, 5, 15, 16, 17, 2495, 2496, 2497, 4993, 10000}) {
-            uint32_t key[3] = {uint32_t(rng()), uint32_t(rng()), uint32_t(rng())};
-            std::vector<uint8_t> in(len), want(len), got(len);
-            for (auto &b : in)
-                b = static_cast<uint8_t>(rng());
-            ref_mt_xor(key, offset, in.data(), want.data(), len);
+    for (const auto &path : paths()) {
+        const uint32_t offsets[] = {0,   1,   2,   3,      100,        620,         622,
+                                    623, 624, 625, 100000, 0x7fffffff, 0x80000000u, 0xffffffffu};
+        for (uint32_t offset : offsets) {
+            for (size_t len : {0,  1,  2,  3,   4,   5,   15,  16,   17,   31,   32,   33,
+                               63, 64, 65, 127, 128, 129, 191, 2495, 2496, 2497, 4993, 10000}) {
+                uint32_t key[3] = {uint32_t(rng()), uint32_t(rng()), uint32_t(rng())};
+                // Odd-aligned buffers with guard bytes on both sides.
+                std::vector<uint8_t> in(len + 3), want(len), got(len + 6, 0xcc);
+                for (auto &b : in)
+                    b = static_cast<uint8_t>(rng());
+                ref_mt_xor(key, offset, in.data() + 3, want.data(), len);
 
-            MtState seed, work;
-            mt_seed_by_array(&seed, key, 3);
-            mt_regenerate(&seed, &work);
-            uint32_t index = offset;
-            mt_xor_keystream(&work, &index, in.data(), got.data(), len);
-            ASSERT_EQ(want, got) << "offset " << offset << " length " << len;
-            if (len > 0) {
-                EXPECT_LE(index, static_cast<uint32_t>(mt_n));
+                MtState seed, work;
+                mt_seed_by_array(&seed, key, 3);
+                path.regenerate(&seed, &work);
+                uint32_t index = offset;
+                path.xor_keystream(&work, &index, in.data() + 3, got.data() + 3, len);
+                ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + 3))
+                    << path.name << " offset " << offset << " length " << len;
+                for (int g : {0, 1, 2})
+                    ASSERT_EQ(got[g], 0xcc);
+                for (size_t g = len + 3; g < len + 6; g++)
+                    ASSERT_EQ(got[g], 0xcc) << path.name << " wrote past the end";
+                if (len > 0) {
+                    EXPECT_LE(index, static_cast<uint32_t>(mt_n));
+                }
             }
         }
     }

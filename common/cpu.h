@@ -1,0 +1,25 @@
+// Run-time CPU feature tests for choosing between code paths.
+//
+// __builtin_cpu_supports also checks that the operating system saves the
+// wide registers. Under valgrind, which does not emulate AVX-512, CPUID does
+// not report it, so the narrower paths are chosen there.
+#ifndef VAVIREREZI_CPU_H
+#define VAVIREREZI_CPU_H
+
+inline bool cpu_has_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+// AVX-512 foundation with byte/word operations.
+inline bool cpu_has_avx512bw() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+}
+
+// AVX-512 with the byte permutes (VBMI).
+inline bool cpu_has_avx512vbmi() {
+    return cpu_has_avx512bw() && __builtin_cpu_supports("avx512vbmi");
+}
+
+#endif

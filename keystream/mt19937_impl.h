@@ -1,0 +1,67 @@
+// Internals shared by the MT19937 implementations.
+#ifndef VAVIREREZI_MT19937_IMPL_H
+#define VAVIREREZI_MT19937_IMPL_H
+
+#include "mt19937.h"
+
+namespace mt_impl {
+
+constexpr uint32_t upper_mask = 0x80000000u;
+constexpr uint32_t lower_mask = 0x7fffffffu;
+constexpr uint32_t matrix_a = 0x9908b0dfu;
+
+inline uint32_t twist(uint32_t cur, uint32_t next, uint32_t far) {
+    uint32_t y = (cur & upper_mask) | (next & lower_mask);
+    return far ^ (y >> 1) ^ ((0u - (y & 1u)) & matrix_a);
+}
+
+// XORs `n` bytes with the tempered `words` (ceil(n / 4) of them are read).
+void xor_span_plain(const uint32_t *words, const uint8_t *in, uint8_t *out, size_t n);
+void xor_span_avx2(const uint32_t *words, const uint8_t *in, uint8_t *out, size_t n);
+void xor_span_avx512(const uint32_t *words, const uint8_t *in, uint8_t *out, size_t n);
+
+// Regenerates `state` in place, then XORs a whole block's worth of bytes
+// (4 * mt_n) with it; implementations may do both in one pass.
+template <void (*Regenerate)(const MtState *, MtState *),
+          void (*XorSpan)(const uint32_t *, const uint8_t *, uint8_t *, size_t)>
+void regenerate_then_xor(MtState *state, const uint8_t *in, uint8_t *out) {
+    Regenerate(state, state);
+    XorSpan(state->word, in, out, 4 * mt_n);
+}
+
+void regenerate_xor_block_avx512(MtState *state, const uint8_t *in, uint8_t *out);
+
+// The key-stream loop, common to every implementation: spans of whole
+// blocks, regenerating in place when a block is used up.
+template <void (*Regenerate)(const MtState *, MtState *),
+          void (*XorSpan)(const uint32_t *, const uint8_t *, uint8_t *, size_t),
+          void (*RegenerateXorBlock)(MtState *, const uint8_t *, uint8_t *) =
+              regenerate_then_xor<Regenerate, XorSpan>>
+void xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
+                   size_t len) {
+    constexpr size_t block_bytes = 4 * mt_n;
+    uint32_t pos = *index;
+    size_t j = 0;
+    while (j < len) {
+        if (pos >= mt_n) {
+            if (len - j >= block_bytes) {
+                RegenerateXorBlock(state, in + j, out + j);
+                j += block_bytes;
+                pos = mt_n;
+                continue;
+            }
+            Regenerate(state, state);
+            pos = 0;
+        }
+        size_t avail = 4 * static_cast<size_t>(mt_n - pos);
+        size_t n = len - j < avail ? len - j : avail;
+        XorSpan(state->word + pos, in + j, out + j, n);
+        pos += static_cast<uint32_t>((n + 3) / 4);
+        j += n;
+    }
+    *index = pos;
+}
+
+} // namespace mt_impl
+
+#endif
