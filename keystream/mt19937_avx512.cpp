@@ -63,6 +63,21 @@ MT_AVX512 void mt_regenerate_avx512(const MtState *source, MtState *destination)
     d[mt_n - 1] = twist(d[mt_n - 1], d[0], d[mt_m - 1]);
 }
 
+namespace {
+
+// Up to 64 bytes (`r`), with masked loads and stores that touch nothing
+// beyond the span or the block.
+MT_AVX512 inline void xor_partial(const uint32_t *words, const uint8_t *in, uint8_t *out,
+                                  size_t r) {
+    __mmask16 word_mask = static_cast<__mmask16>((1u << ((r + 3) / 4)) - 1u);
+    __mmask64 byte_mask = r == 64 ? ~0ull : (1ull << r) - 1u;
+    __m512i x = temper_xor16(_mm512_maskz_loadu_epi32(word_mask, words),
+                             _mm512_maskz_loadu_epi8(byte_mask, in));
+    _mm512_mask_storeu_epi8(out, byte_mask, x);
+}
+
+} // namespace
+
 MT_AVX512 void mt_impl::xor_span_avx512(const uint32_t *words, const uint8_t *in, uint8_t *out,
                                         size_t n) {
     size_t j = 0;
@@ -72,15 +87,8 @@ MT_AVX512 void mt_impl::xor_span_avx512(const uint32_t *words, const uint8_t *in
         _mm512_storeu_si512(out + j, a);
         _mm512_storeu_si512(out + j + 64, b);
     }
-    for (; j < n; j += 64, words += 16) {
-        size_t r = n - j < 64 ? n - j : 64;
-        // Masked loads and stores touch nothing beyond the span or the block.
-        __mmask16 word_mask = static_cast<__mmask16>((1u << ((r + 3) / 4)) - 1u);
-        __mmask64 byte_mask = r == 64 ? ~0ull : (1ull << r) - 1u;
-        __m512i x = temper_xor16(_mm512_maskz_loadu_epi32(word_mask, words),
-                                 _mm512_maskz_loadu_epi8(byte_mask, in + j));
-        _mm512_mask_storeu_epi8(out + j, byte_mask, x);
-    }
+    for (; j < n; j += 64, words += 16)
+        xor_partial(words, in + j, out + j, n - j < 64 ? n - j : 64);
 }
 
 // One pass over a whole block: each new vector of words is stored back and,

@@ -35,10 +35,9 @@ void regenerate_xor_block_avx512(MtState *state, const uint8_t *in, uint8_t *out
 // blocks, regenerating in place when a block is used up.
 template <void (*Regenerate)(const MtState *, MtState *),
           void (*XorSpan)(const uint32_t *, const uint8_t *, uint8_t *, size_t),
-          void (*RegenerateXorBlock)(MtState *, const uint8_t *, uint8_t *) =
-              regenerate_then_xor<Regenerate, XorSpan>>
-void xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
-                   size_t len) {
+          void (*RegenerateXorBlock)(MtState *, const uint8_t *,
+                                     uint8_t *) = regenerate_then_xor<Regenerate, XorSpan>>
+void xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, size_t len) {
     constexpr size_t block_bytes = 4 * mt_n;
     uint32_t pos = *index;
     size_t j = 0;
