@@ -1,0 +1,85 @@
+// Preloaded into the interpreter for the allocation tests: interposes
+// PyMem_Malloc and PyMem_Free, and for the calls that come from
+// vavirerezi.so counts them, tracks the blocks still held, and can make the
+// n-th one from now fail. Python code reaches the controls through ctypes.
+#include <dlfcn.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+using malloc_fn = void *(*)(size_t);
+using free_fn = void (*)(void *);
+
+malloc_fn real_malloc;
+free_fn real_free;
+long fail_countdown; // 0: disarmed; n: the n-th module allocation from now fails
+long module_allocations;
+long foreign_frees; // frees from the module of blocks it did not allocate
+constexpr int max_held = 1024;
+void *held[max_held];
+int nheld;
+
+bool from_module(void *return_address) {
+    Dl_info info;
+    if (!dladdr(return_address, &info) || info.dli_fname == nullptr)
+        return false;
+    const char *slash = std::strrchr(info.dli_fname, '/');
+    return std::strcmp(slash ? slash + 1 : info.dli_fname, "vavirerezi.so") == 0;
+}
+
+void resolve() {
+    if (real_malloc == nullptr) {
+        real_malloc = reinterpret_cast<malloc_fn>(dlsym(RTLD_NEXT, "PyMem_Malloc"));
+        real_free = reinterpret_cast<free_fn>(dlsym(RTLD_NEXT, "PyMem_Free"));
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+void *PyMem_Malloc(size_t n) {
+    resolve();
+    if (!from_module(__builtin_return_address(0)))
+        return real_malloc(n);
+    module_allocations++;
+    if (fail_countdown > 0 && --fail_countdown == 0)
+        return nullptr;
+    void *p = real_malloc(n);
+    if (p != nullptr && nheld < max_held)
+        held[nheld++] = p;
+    return p;
+}
+
+void PyMem_Free(void *p) {
+    resolve();
+    if (p != nullptr && from_module(__builtin_return_address(0))) {
+        int i = 0;
+        while (i < nheld && held[i] != p)
+            i++;
+        if (i < nheld)
+            held[i] = held[--nheld];
+        else
+            foreign_frees++;
+    }
+    real_free(p);
+}
+
+void shim_fail_nth(long n) {
+    fail_countdown = n;
+}
+
+long shim_module_allocations() {
+    return module_allocations;
+}
+
+int shim_blocks_held() {
+    return nheld;
+}
+
+long shim_foreign_frees() {
+    return foreign_frees;
+}
+}

@@ -1,0 +1,75 @@
+"""Allocation failures and block accounting, with the PyMem shim preloaded.
+
+Every allocation that either function makes is failed in turn: the call must
+raise MemoryError, hold no block afterwards, and leave the interpreter able
+to make the same call again successfully."""
+import ctypes
+import unittest
+
+import vavirerezi
+
+try:
+    SHIM = ctypes.PyDLL(None)
+    SHIM.shim_fail_nth.argtypes = [ctypes.c_long]
+    SHIM.shim_module_allocations.restype = ctypes.c_long
+    SHIM.shim_foreign_frees.restype = ctypes.c_long
+except AttributeError:
+    SHIM = None
+
+KEY = range(1, 15)
+CALLS = {
+    # name: (call, allocations it makes)
+    "mt_xor_bytes": (lambda: vavirerezi.mt_xor_bytes("x" * 5000, 1, 2, 3, 4), 3),
+    "mt_xor_bytes empty": (lambda: vavirerezi.mt_xor_bytes("", 1, 2, 3, 700), 3),
+    "bf_process": (lambda: vavirerezi.bf_process("y" * 5003, KEY, 1), 2),
+    "bf_process empty": (lambda: vavirerezi.bf_process("", KEY, 0), 2),
+}
+
+
+@unittest.skipIf(SHIM is None, "needs the PyMem shim preloaded")
+class AllocationFailureTest(unittest.TestCase):
+    def tearDown(self):
+        SHIM.shim_fail_nth(0)
+        self.assertEqual(SHIM.shim_blocks_held(), 0)
+        self.assertEqual(SHIM.shim_foreign_frees(), 0)
+
+    def test_calls_make_the_expected_allocations(self):
+        for name, (call, allocations) in sorted(CALLS.items()):
+            before = SHIM.shim_module_allocations()
+            call()
+            self.assertEqual(SHIM.shim_module_allocations() - before, allocations, name)
+            self.assertEqual(SHIM.shim_blocks_held(), 0, name)
+
+    def test_each_allocation_failing_raises_memory_error(self):
+        for name, (call, allocations) in sorted(CALLS.items()):
+            want = call()
+            for n in range(1, allocations + 1):
+                before = SHIM.shim_module_allocations()
+                SHIM.shim_fail_nth(n)
+                self.assertRaises(MemoryError, call)
+                # The n-th allocation was the last one tried.
+                self.assertEqual(SHIM.shim_module_allocations() - before, n, (name, n))
+                self.assertEqual(SHIM.shim_blocks_held(), 0, (name, n))
+                self.assertEqual(call(), want, (name, n))
+
+    def test_error_paths_hold_no_blocks(self):
+        bad_calls = [
+            lambda: vavirerezi.bf_process("z" * 64, KEY[:13] + ["no"], 1),
+            lambda: vavirerezi.bf_process("z" * 64, KEY[:13] + [2 ** 80], 1),
+            lambda: vavirerezi.bf_process("z" * 64, KEY[:13], 1),
+            lambda: vavirerezi.mt_xor_bytes(None, 1, 2, 3, 4),
+        ]
+        for call in bad_calls:
+            for _ in range(100):
+                self.assertRaises(Exception, call)
+            self.assertEqual(SHIM.shim_blocks_held(), 0)
+
+    def test_many_calls_hold_no_blocks(self):
+        for _ in range(2000):
+            for call, _n in CALLS.values():
+                call()
+        self.assertEqual(SHIM.shim_blocks_held(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
