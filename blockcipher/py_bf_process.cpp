@@ -23,7 +23,7 @@ int value_to_u32(PyObject *item, uint32_t *word) {
         return 0;
     }
     PyErr_Clear();
-    long s = PyInt_AsLong(item);
+    long s = compat_as_long(item);
     if (s == -1 && PyErr_Occurred())
         return -1;
     *word = static_cast<uint32_t>(static_cast<unsigned long>(s));
@@ -35,10 +35,12 @@ int value_to_u32(PyObject *item, uint32_t *word) {
 PyObject *py_bf_process(PyObject *self, PyObject *args) {
     (void)self;
     const char *data;
-    int len;
+    compat_length len;
     PyObject *vals14; // borrowed from args
     int encrypt;
     if (!PyArg_ParseTuple(args, "s#Oi", &data, &len, &vals14, &encrypt))
+        return NULL;
+    if (compat_check_length(len) < 0)
         return NULL;
 
     if (!PySequence_Check(vals14) || PySequence_Size(vals14) != key_words) {
@@ -72,7 +74,7 @@ PyObject *py_bf_process(PyObject *self, PyObject *args) {
     // Fetching and converting the items may have run Python code, which can
     // resize or free the memory behind a buffer-like `data`: take the
     // pointer and length afresh now that no more Python code runs.
-    if (!PyArg_Parse(PyTuple_GET_ITEM(args, 0), "s#", &data, &len))
+    if (!PyArg_Parse(PyTuple_GET_ITEM(args, 0), "s#", &data, &len) || compat_check_length(len) < 0)
         goto done;
 
     out = static_cast<uint8_t *>(PyMem_Malloc(len > 0 ? static_cast<size_t>(len) : 1));
@@ -95,7 +97,7 @@ PyObject *py_bf_process(PyObject *self, PyObject *args) {
     }
     PyMem_Free(context);
     context = NULL;
-    result = PyString_FromStringAndSize(reinterpret_cast<const char *>(out), len);
+    result = compat_bytes(reinterpret_cast<const char *>(out), len);
 
 done:
     PyMem_Free(out);

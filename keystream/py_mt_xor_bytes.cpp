@@ -6,9 +6,11 @@
 PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
     (void)self;
     const char *data;
-    int len;
+    compat_length len;
     unsigned long seed0, seed1, seed2, offset;
     if (!PyArg_ParseTuple(args, "s#kkkk", &data, &len, &seed0, &seed1, &seed2, &offset))
+        return NULL;
+    if (compat_check_length(len) < 0)
         return NULL;
 
     PyObject *result = NULL;
@@ -46,7 +48,7 @@ PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
                      static_cast<size_t>(len));
     PyMem_Free(work);
     work = NULL;
-    result = PyString_FromStringAndSize(reinterpret_cast<const char *>(out), len);
+    result = compat_bytes(reinterpret_cast<const char *>(out), len);
 
 done:
     PyMem_Free(out);

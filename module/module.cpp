@@ -9,18 +9,39 @@ static PyMethodDef method_table[] = {
     {NULL, NULL, 0, NULL},
 };
 
-// The loader finds this function by name; it is the library's only export.
-extern "C" __attribute__((visibility("default"))) void initvavirerezi(void) {
-    // The built-in ValueError is used for our own errors. If it cannot be
-    // found, a class of our own stands in; the failed lookup's error is left
-    // pending, so the loader still reports the import as failed.
-    PyObject *exceptions = PyImport_ImportModule("exceptions");
-    if (exceptions != NULL) {
-        error_type = PyObject_GetAttrString(exceptions, "ValueError"); // owned for good
-        Py_DecRef(exceptions);
+// Resolves the built-in ValueError for our own errors. If it cannot be
+// found, a class of our own stands in; the failed lookup's error is left
+// pending, so the loader still reports the import as failed.
+static void resolve_error_type(void) {
+    PyObject *builtins = PyImport_ImportModule(COMPAT_BUILTINS_MODULE);
+    if (builtins != NULL) {
+        error_type = PyObject_GetAttrString(builtins, "ValueError"); // owned for good
+        Py_DecRef(builtins);
     }
     if (error_type == NULL)
         error_type = PyErr_NewException((char *)"vavirerezi.ValueError", NULL, NULL);
+}
 
+// The loader finds the initialisation function by name; it is the library's
+// only export.
+#if PY_MAJOR_VERSION >= 3
+
+static struct PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "vavirerezi", NULL, -1, method_table, NULL, NULL, NULL, NULL,
+};
+
+extern "C" __attribute__((visibility("default"))) PyObject *PyInit_vavirerezi(void) {
+    resolve_error_type();
+    if (PyErr_Occurred())
+        return NULL;
+    return PyModule_Create(&module_def);
+}
+
+#else
+
+extern "C" __attribute__((visibility("default"))) void initvavirerezi(void) {
+    resolve_error_type();
     Py_InitModule4("vavirerezi", method_table, NULL, NULL, PYTHON_API_VERSION);
 }
+
+#endif

@@ -2,7 +2,7 @@
 #ifndef VAVIREREZI_MODULE_H
 #define VAVIREREZI_MODULE_H
 
-#include <Python.h>
+#include "compat.h"
 
 // The exception type raised for the module's own argument errors; resolved
 // once when the module is imported and held for the life of the process.

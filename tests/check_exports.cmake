@@ -1,4 +1,4 @@
-# Fails unless LIBRARY's dynamic symbol table defines initvavirerezi alone.
+# Fails unless LIBRARY's dynamic symbol table defines EXPECTED alone.
 execute_process(COMMAND nm -D --defined-only "${LIBRARY}"
                 OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -10,7 +10,7 @@ foreach(line IN LISTS lines)
   string(REGEX REPLACE "^.* " "" name "${line}")
   list(APPEND names "${name}")
 endforeach()
-if(NOT names STREQUAL "initvavirerezi")
-  message(FATAL_ERROR "expected exactly initvavirerezi to be exported, got: ${names}")
+if(NOT names STREQUAL "${EXPECTED}")
+  message(FATAL_ERROR "expected exactly ${EXPECTED} to be exported, got: ${names}")
 endif()
 message(STATUS "exports: ${names}")

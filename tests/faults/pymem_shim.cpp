@@ -25,8 +25,12 @@ bool from_module(void *return_address) {
     Dl_info info;
     if (!dladdr(return_address, &info) || info.dli_fname == nullptr)
         return false;
+    // vavirerezi.so, or vavirerezi.cpython-3X-....so under Python 3.
     const char *slash = std::strrchr(info.dli_fname, '/');
-    return std::strcmp(slash ? slash + 1 : info.dli_fname, "vavirerezi.so") == 0;
+    const char *name = slash ? slash + 1 : info.dli_fname;
+    size_t n = std::strlen(name);
+    return std::strncmp(name, "vavirerezi.", 11) == 0 && n >= 13 &&
+           std::strcmp(name + n - 3, ".so") == 0;
 }
 
 void resolve() {

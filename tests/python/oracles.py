@@ -5,10 +5,13 @@ tempering; only the array seeding is done here, so that keys whose top words
 are zero (which `random.seed` would shorten) can be fed to it too.
 """
 import array
+import binascii
 import ctypes
 import ctypes.util
 import random
 import struct
+
+from compat import array_bytes, xrange
 
 MASK32 = 0xffffffff
 
@@ -66,10 +69,10 @@ def mt_keystream(seeds, offset, length):
 def xor_bytes(a, b):
     assert len(a) == len(b)
     if not a:
-        return ""
+        return b""
     n = len(a)
-    x = int(a.encode("hex"), 16) ^ int(b.encode("hex"), 16)
-    return ("%0*x" % (2 * n, x)).decode("hex")
+    x = int(binascii.hexlify(a), 16) ^ int(binascii.hexlify(b), 16)
+    return binascii.unhexlify(("%0*x" % (2 * n, x)).encode("ascii"))
 
 
 class BytesAssertions(object):
@@ -101,7 +104,7 @@ def _swap_words(data):
     words = array.array("I", data)
     assert words.itemsize == 4
     words.byteswap()
-    return words.tostring()
+    return array_bytes(words)
 
 
 def bf_key_bytes(vals14):
@@ -128,7 +131,7 @@ class OpenSslBlowfish(object):
         base = ctypes.addressof(words) if words is not None else 0
         for i in xrange(0, len(data) // 4, 2):
             crypt(base + 4 * i, schedule)
-        return ctypes.string_at(base, len(data)) if data else ""
+        return ctypes.string_at(base, len(data)) if data else b""
 
 
 class GcryptBlowfish(object):
@@ -152,7 +155,7 @@ class GcryptBlowfish(object):
     def process(self, data, key, encrypt):
         assert len(data) % 8 == 0
         if not data:
-            return ""
+            return b""
         handle = ctypes.c_void_p()
         assert self.lib.gcry_cipher_open(ctypes.byref(handle), self.CIPHER_BLOWFISH,
                                          self.MODE_ECB, 0) == 0
@@ -173,5 +176,5 @@ def bf_expected(engine, data, vals14, encrypt):
     out = engine.process(data[:whole], key, encrypt)
     tail = data[whole:]
     if tail:
-        out += engine.process(tail + "\0" * (8 - len(tail)), key, encrypt)[:len(tail)]
+        out += engine.process(tail + b"\0" * (8 - len(tail)), key, encrypt)[:len(tail)]
     return out

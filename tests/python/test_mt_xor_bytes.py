@@ -1,7 +1,6 @@
 """mt_xor_bytes against Python's own MT19937, and its argument handling."""
 import array
 import mmap
-import os
 import random
 import struct
 import sys
@@ -9,13 +8,10 @@ import tempfile
 import unittest
 
 import vavirerezi
-from oracles import BytesAssertions, mt_keystream, mt_generator, xor_bytes
+from compat import PY3, long, random_bytes
+from oracles import BytesAssertions, mt_generator, mt_keystream, xor_bytes
 
 mt_xor_bytes = vavirerezi.mt_xor_bytes
-
-
-def random_bytes(rng, n):
-    return "".join(chr(rng.randrange(256)) for _ in xrange(n))
 
 
 class KeyStreamTest(BytesAssertions, unittest.TestCase):
@@ -34,12 +30,12 @@ class KeyStreamTest(BytesAssertions, unittest.TestCase):
                 gen.getrandbits(32)
             n = self.rng.randrange(1, 2000)
             want = struct.pack("<%dI" % n, *[gen.getrandbits(32) for _ in range(n)])
-            self.assertBytesEqual(mt_xor_bytes("\0" * 4 * n, s[0], s[1], s[2], offset), want,
+            self.assertBytesEqual(mt_xor_bytes(b"\0" * 4 * n, s[0], s[1], s[2], offset), want,
                                   "seeds %r offset %d" % (s, offset))
 
     def test_random_seeds_offsets_and_lengths(self):
         lengths = [0, 1, 2, 3, 4, 5, 7, 8, 100, 2492, 2495, 2496, 2497, 2500, 4992, 4993, 9000]
-        offsets = range(0, 624, 37) + [622, 623, 624, 625, 100000, 2 ** 31 - 1]
+        offsets = list(range(0, 624, 37)) + [622, 623, 624, 625, 100000, 2 ** 31 - 1]
         for length in lengths:
             for offset in offsets[self.rng.randrange(3)::3]:
                 seeds = [self.rng.getrandbits(32) for _ in range(3)]
@@ -53,7 +49,7 @@ class KeyStreamTest(BytesAssertions, unittest.TestCase):
 
     def test_large_input(self):
         n = 8 << 20
-        got = mt_xor_bytes("\0" * n, 1, 2, 3, 5)
+        got = mt_xor_bytes(b"\0" * n, 1, 2, 3, 5)
         self.assertEqual(len(got), n)
         self.assertBytesEqual(got, mt_keystream([1, 2, 3], 5, n), "8 MiB")
 
@@ -63,7 +59,7 @@ class KeyStreamTest(BytesAssertions, unittest.TestCase):
         for offset in [625, 100000, 2 ** 31 - 1, 2 ** 31, 2 ** 32 - 1, -1, -2 ** 31]:
             self.assertBytesEqual(mt_xor_bytes(data, 9, 8, 7, offset), at_624, str(offset))
         # 623 starts one word earlier and then runs on from 624.
-        zeros = "\0" * 3000
+        zeros = b"\0" * 3000
         at_623 = mt_xor_bytes(zeros, 9, 8, 7, 623)
         self.assertBytesEqual(at_623[4:], mt_xor_bytes(zeros, 9, 8, 7, 624)[:-4], "623 vs 624")
         self.assertNotEqual(at_623[:4], at_624[:4])
@@ -71,19 +67,19 @@ class KeyStreamTest(BytesAssertions, unittest.TestCase):
     def test_offset_crossing_the_block_end(self):
         gen = mt_generator([4, 5, 6])
         words = [gen.getrandbits(32) for _ in range(625)]
-        got = mt_xor_bytes("\0" * 20, 4, 5, 6, 620)
+        got = mt_xor_bytes(b"\0" * 20, 4, 5, 6, 620)
         self.assertEqual(got, struct.pack("<5I", *words[620:625]))
 
     def test_short_data_uses_low_bytes_of_one_word(self):
-        word = mt_xor_bytes("\0" * 4, 11, 12, 13, 300)
+        word = mt_xor_bytes(b"\0" * 4, 11, 12, 13, 300)
         for n in (1, 2, 3):
-            self.assertEqual(mt_xor_bytes("\0" * n, 11, 12, 13, 300), word[:n])
+            self.assertEqual(mt_xor_bytes(b"\0" * n, 11, 12, 13, 300), word[:n])
 
     def test_integers_are_taken_modulo_2_32(self):
         data = random_bytes(self.rng, 64)
         base = mt_xor_bytes(data, 0xffffffff, 5, 7, 10)
         self.assertEqual(mt_xor_bytes(data, -1, 2 ** 32 + 5, 7 + 2 ** 64 * 3, 10 + 2 ** 32), base)
-        self.assertEqual(mt_xor_bytes(data, 0xffffffffL, 5L, True * 7, 10), base)
+        self.assertEqual(mt_xor_bytes(data, long(0xffffffff), long(5), True * 7, 10), base)
 
     def test_round_trip(self):
         for length in (0, 1, 13, 2496, 5000):
@@ -93,44 +89,59 @@ class KeyStreamTest(BytesAssertions, unittest.TestCase):
 
     def test_empty_data(self):
         for offset in (0, 623, 624, -1):
-            result = mt_xor_bytes("", 1, 2, 3, offset)
-            self.assertEqual(result, "")
-            self.assertIs(type(result), str)
+            result = mt_xor_bytes(b"", 1, 2, 3, offset)
+            self.assertEqual(result, b"")
+            self.assertIs(type(result), bytes)
 
 
 class InputTypesTest(unittest.TestCase):
+    TEXT = b"some bytes \x00\xff of data"
+
+    @unittest.skipIf(PY3, "Python 2.7's read-only buffers")
     def test_buffer_like_inputs_equal_str(self):
-        text = "some bytes \x00\xff of data"
-        want = mt_xor_bytes(text, 1, 2, 3, 4)
-        for obj in (buffer(text), buffer("xx" + text, 2), array.array("B", text)):
+        want = mt_xor_bytes(self.TEXT, 1, 2, 3, 4)
+        for obj in (buffer(self.TEXT), buffer(b"xx" + self.TEXT, 2),  # noqa: F821
+                    array.array("B", self.TEXT)):
             self.assertEqual(mt_xor_bytes(obj, 1, 2, 3, 4), want, type(obj))
 
-    def test_bytearray_is_refused(self):
-        # A bytearray is writable, so the parser's read-only conversion refuses it.
-        self.assertRaises(TypeError, mt_xor_bytes, bytearray("abc"), 1, 2, 3, 4)
+    def test_writable_buffers_are_refused(self):
+        # The parser's read-only conversion refuses a bytearray; under Python 3
+        # it refuses every object whose buffer must be released.
+        refused = [bytearray(self.TEXT)]
+        if PY3:
+            refused += [memoryview(self.TEXT), array.array("B", self.TEXT)]
+        for obj in refused:
+            self.assertRaises(TypeError, mt_xor_bytes, obj, 1, 2, 3, 4)
 
-    def test_unicode_in_default_encoding(self):
-        self.assertEqual(mt_xor_bytes(u"ascii text", 1, 2, 3, 4), mt_xor_bytes("ascii text", 1, 2, 3, 4))
-        self.assertRaises(UnicodeEncodeError, mt_xor_bytes, u"\u20ac", 1, 2, 3, 4)
+    def test_text_in_the_interpreters_encoding(self):
+        self.assertEqual(mt_xor_bytes(u"ascii text", 1, 2, 3, 4),
+                         mt_xor_bytes(b"ascii text", 1, 2, 3, 4))
+        if PY3:  # str is encoded as UTF-8
+            self.assertEqual(mt_xor_bytes(u"\u20ac", 1, 2, 3, 4),
+                             mt_xor_bytes(u"\u20ac".encode("utf-8"), 1, 2, 3, 4))
+            self.assertRaises(UnicodeEncodeError, mt_xor_bytes, u"\ud800", 1, 2, 3, 4)
+        else:  # unicode is encoded in the default encoding, ASCII
+            self.assertRaises(UnicodeEncodeError, mt_xor_bytes, u"\u20ac", 1, 2, 3, 4)
 
     def test_argument_errors(self):
         bad_calls = [
             (),
-            ("abc",),
-            ("abc", 1, 2, 3),
-            ("abc", 1, 2, 3, 4, 5),
+            (b"abc",),
+            (b"abc", 1, 2, 3),
+            (b"abc", 1, 2, 3, 4, 5),
             (None, 1, 2, 3, 4),
             (123, 1, 2, 3, 4),
-            ("abc", 1.0, 2, 3, 4),
-            ("abc", 1, 2, 3, 4.5),
-            ("abc", "1", 2, 3, 4),
-            ("abc", 1, None, 3, 4),
+            (b"abc", 1.0, 2, 3, 4),
+            (b"abc", 1, 2, 3, 4.5),
+            (b"abc", "1", 2, 3, 4),
+            (b"abc", 1, None, 3, 4),
         ]
         for args in bad_calls:
             self.assertRaises(TypeError, mt_xor_bytes, *args)
-        self.assertRaises(TypeError, mt_xor_bytes, "abc", 1, 2, 3, offset=4)
-        self.assertRaises(TypeError, mt_xor_bytes, data="abc", seed0=1, seed1=2, seed2=3, offset=4)
+        self.assertRaises(TypeError, mt_xor_bytes, b"abc", 1, 2, 3, offset=4)
+        self.assertRaises(TypeError, mt_xor_bytes, data=b"abc", seed0=1, seed1=2, seed2=3, offset=4)
 
+    @unittest.skipIf(PY3, "Python 3 refuses an mmap as data before its size matters")
     def test_data_of_2_31_bytes_or_more_is_refused(self):
         if sys.maxsize <= 2 ** 32:
             self.skipTest("needs a 64-bit interpreter")

@@ -2,9 +2,12 @@
 import unittest
 
 import vavirerezi
+from compat import PY3
 
 FUNCTIONS = {"mt_xor_bytes", "bf_process"}
 MODULE_ATTRIBUTES = {"__doc__", "__file__", "__name__", "__package__"}
+if PY3:
+    MODULE_ATTRIBUTES |= {"__loader__", "__spec__"}
 
 
 class SurfaceTest(unittest.TestCase):
@@ -20,6 +23,10 @@ class SurfaceTest(unittest.TestCase):
             self.assertEqual(type(function).__name__, "builtin_function_or_method")
             self.assertIsNone(function.__doc__)
             self.assertEqual(function.__name__, name)
+
+    def test_keywords_are_refused(self):
+        self.assertRaises(TypeError, vavirerezi.mt_xor_bytes, b"a", 1, 2, 3, offset=4)
+        self.assertRaises(TypeError, vavirerezi.bf_process, b"a", list(range(14)), encrypt=1)
 
     def test_reimport_gives_the_same_module(self):
         import vavirerezi as again

@@ -1,0 +1,40 @@
+# Python 3 interpreters to build (and test) the module for as well.
+#
+# VAVIREREZI_PYTHON3 (cache, list): the interpreters; if unset, every pyenv
+# install of Python 3.8 or later. For each one found working, sets
+# PY3_<tag>_EXECUTABLE, PY3_<tag>_INCLUDE_DIR and PY3_<tag>_SUFFIX, and
+# appends <tag> (for example 311) to VAVIREREZI_PY3_TAGS.
+
+set(VAVIREREZI_PYTHON3 "" CACHE STRING "Python 3 interpreters to build the module for")
+set(_py3_candidates "${VAVIREREZI_PYTHON3}")
+if(NOT _py3_candidates)
+  file(GLOB _py3_dirs "${_py27_pyenv_root}/versions/3.*")
+  list(SORT _py3_dirs COMPARE NATURAL)
+  foreach(dir IN LISTS _py3_dirs)
+    if(EXISTS "${dir}/bin/python3")
+      list(APPEND _py3_candidates "${dir}/bin/python3")
+    endif()
+  endforeach()
+endif()
+
+set(VAVIREREZI_PY3_TAGS "")
+foreach(candidate IN LISTS _py3_candidates)
+  execute_process(
+    COMMAND "${candidate}" -c
+      "import sys, sysconfig; assert sys.version_info >= (3, 8); sys.stdout.write('%d%d;%s;%s' % (sys.version_info[0], sys.version_info[1], sysconfig.get_paths()['include'], sysconfig.get_config_var('EXT_SUFFIX')))"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_QUIET)
+  if(NOT rc EQUAL 0)
+    continue()
+  endif()
+  list(GET out 0 tag)
+  list(GET out 1 include_dir)
+  list(GET out 2 suffix)
+  if(NOT EXISTS "${include_dir}/Python.h" OR tag IN_LIST VAVIREREZI_PY3_TAGS)
+    continue()
+  endif()
+  set(PY3_${tag}_EXECUTABLE "${candidate}")
+  set(PY3_${tag}_INCLUDE_DIR "${include_dir}")
+  set(PY3_${tag}_SUFFIX "${suffix}")
+  list(APPEND VAVIREREZI_PY3_TAGS "${tag}")
+  message(STATUS "Python 3 build for ${candidate} (${suffix})")
+endforeach()

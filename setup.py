@@ -1,0 +1,140 @@
+"""Builds and installs vavirerezi with pip, for Python 2.7 or Python 3.
+
+    python2.7 -m pip install .
+    python3 -m pip install --no-build-isolation .
+
+The sources and flags are those of the CMake build, read from
+module/sources.txt. Nothing is downloaded: the build needs only setuptools
+and a C++17 compiler.
+"""
+import base64
+import hashlib
+import os
+import shutil
+import sys
+import sysconfig
+import zipfile
+
+from setuptools import Command, Extension, setup
+from setuptools.command.build_ext import build_ext
+
+ROOT = os.path.dirname(os.path.abspath(__file__))
+
+
+def read_config():
+    config = {"source": [], "flag": [], "link": []}
+    with open(os.path.join(ROOT, "module", "sources.txt")) as f:
+        for line in f:
+            kind, sep, value = line.strip().partition(": ")
+            if sep and kind in config:
+                config[kind].append(value)
+    # The version script is named relative to the repository root.
+    config["link"] = [v.replace("module/", os.path.join(ROOT, "module") + "/")
+                      for v in config["link"]]
+    return config
+
+
+class BuildExt(build_ext):
+    """Compiles the C++ sources without the C-only flags the interpreter was
+    configured with, and with its headers as system headers (Python 2.7's
+    use the `register` keyword, which C++17 warns about)."""
+
+    def build_extensions(self):
+        compiler_so = getattr(self.compiler, "compiler_so", None)
+        if compiler_so:
+            self.compiler.compiler_so = [f for f in compiler_so if f != "-Wstrict-prototypes"]
+        include = sysconfig.get_paths()["include"]
+        for ext in self.extensions:
+            ext.extra_compile_args = ["-isystem", include] + ext.extra_compile_args
+        build_ext.build_extensions(self)
+
+
+class BdistWheel(Command):
+    """A minimal bdist_wheel, for interpreters whose pip builds through wheels
+    but where the `wheel` package is not installed (and, offline, cannot be):
+    builds the extension and packs it with its metadata into a wheel."""
+
+    description = "build a wheel of the extension module"
+    user_options = [("dist-dir=", "d", "directory to put the wheel in")]
+
+    def initialize_options(self):
+        self.dist_dir = None
+
+    def finalize_options(self):
+        if self.dist_dir is None:
+            self.dist_dir = "dist"
+
+    def tag(self):
+        python = "cp%d%d" % sys.version_info[:2]
+        abi = python + getattr(sys, "abiflags", "")
+        platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
+        return "%s-%s-%s" % (python, abi, platform)
+
+    def egg2dist(self, egginfo_path, distinfo_path):
+        """Turns egg-info metadata into dist-info (setuptools' dist_info uses this)."""
+        if os.path.exists(distinfo_path):
+            shutil.rmtree(distinfo_path)
+        os.makedirs(distinfo_path)
+        shutil.copy(os.path.join(egginfo_path, "PKG-INFO"), os.path.join(distinfo_path, "METADATA"))
+        with open(os.path.join(distinfo_path, "WHEEL"), "w") as f:
+            f.write("Wheel-Version: 1.0\nGenerator: vavirerezi setup.py\n"
+                    "Root-Is-Purelib: false\nTag: %s\n" % self.tag())
+
+    def run(self):
+        self.run_command("build_ext")
+        module = self.get_finalized_command("build_ext").get_ext_fullpath("vavirerezi")
+        self.run_command("egg_info")
+        egg_info = self.get_finalized_command("egg_info").egg_info
+        name = "%s-%s" % (self.distribution.get_name(), self.distribution.get_version())
+        staging = os.path.join(BUILD_BASE, "wheel-staging")
+        distinfo = os.path.join(staging, name + ".dist-info")
+        self.egg2dist(egg_info, distinfo)
+        files = [(module, os.path.basename(module))]
+        for entry in sorted(os.listdir(distinfo)):
+            files.append((os.path.join(distinfo, entry), name + ".dist-info/" + entry))
+        if not os.path.isdir(self.dist_dir):
+            os.makedirs(self.dist_dir)
+        wheel = os.path.join(self.dist_dir, "%s-%s.whl" % (name, self.tag()))
+        record_name = name + ".dist-info/RECORD"
+        records = []
+        with zipfile.ZipFile(wheel, "w", zipfile.ZIP_DEFLATED) as z:
+            for path, arcname in files:
+                with open(path, "rb") as f:
+                    data = f.read()
+                digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
+                records.append("%s,sha256=%s,%d" % (arcname, digest.decode("ascii"), len(data)))
+                z.writestr(arcname, data)
+            records.append(record_name + ",,")
+            z.writestr(record_name, "\n".join(records) + "\n")
+
+
+COMMANDS = {"build_ext": BuildExt}
+try:
+    import wheel  # noqa: F401  (its bdist_wheel is the real thing)
+except ImportError:
+    COMMANDS["bdist_wheel"] = BdistWheel
+
+CONFIG = read_config()
+
+# Build products go under build-pip/<interpreter>, beside (not inside) the
+# CMake build directories, one per interpreter so that builds can run at once.
+BUILD_BASE = os.path.join("build-pip", "py%d%d" % sys.version_info[:2])
+if not os.path.isdir(BUILD_BASE):
+    os.makedirs(BUILD_BASE)
+
+setup(
+    name="vavirerezi",
+    version="1.0.0",
+    description="MT19937 key-stream XOR and Blowfish ECB over byte strings",
+    ext_modules=[
+        Extension(
+            "vavirerezi",
+            sources=CONFIG["source"],
+            extra_compile_args=CONFIG["flag"],
+            extra_link_args=CONFIG["link"],
+            language="c++",
+        )
+    ],
+    cmdclass=COMMANDS,
+    options={"build": {"build_base": BUILD_BASE}, "egg_info": {"egg_base": BUILD_BASE}},
+)

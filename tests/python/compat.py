@@ -1,0 +1,30 @@
+"""What the tests need to run unchanged under Python 2.7 and Python 3.
+
+`bytes` is `str` under 2.7 and the module returns that type under both."""
+import sys
+
+PY3 = sys.version_info[0] >= 3
+
+if PY3:
+    xrange = range
+    long = int
+    import builtins as builtins_module
+
+    def array_bytes(a):
+        return a.tobytes()
+else:
+    xrange = xrange  # noqa: F821 (a builtin under 2.7)
+    long = long  # noqa: F821
+    import exceptions as builtins_module  # noqa: F401
+
+    def array_bytes(a):
+        return a.tostring()
+
+
+def byte_string(values):
+    """Bytes from an iterable of ints in 0..255."""
+    return bytes(bytearray(values))
+
+
+def random_bytes(rng, n):
+    return byte_string(rng.randrange(256) for _ in xrange(n))
