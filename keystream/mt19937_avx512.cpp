@@ -105,12 +105,28 @@ MT_AVX512 void mt_impl::regenerate_xor_block_avx512(MtState *state, const uint8_
         __m512i x = temper_xor16(words, _mm512_loadu_si512(src));
         _mm512_mask_storeu_epi8(dst, bytes, x);
     };
-    const __mmask64 all = ~0ull;
+    // The whole-vector case, which is nearly all of the data. Once the data
+    // no longer fits in the caches, this loop keeps too few lines in flight
+    // for the hardware prefetchers alone, so it asks for the lines of both
+    // buffers a few blocks ahead (a prefetch past the end of a buffer is
+    // harmless); and it reads the data as two 32-byte halves, which on the
+    // machines measured streams from memory markedly faster than one
+    // 64-byte load here.
+    auto emit_all = [](const uint8_t *src, uint8_t *dst, __m512i words)
+        __attribute__((target("avx512f,avx512bw"))) {
+        constexpr int ahead = 6144;
+        _mm_prefetch(reinterpret_cast<const char *>(src) + ahead, _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char *>(dst) + ahead, _MM_HINT_T0);
+        __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src));
+        __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 32));
+        __m512i data = _mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1);
+        _mm512_storeu_si512(dst, temper_xor16(words, data));
+    };
     int k = 0;
     for (; k + 16 <= 208; k += 16) {
         __m512i v = twist16(load16(d + k), load16(d + k + 1), load16(d + k + mt_m));
         _mm512_storeu_si512(d + k, v);
-        emit(in + 4 * k, out + 4 * k, v, all);
+        emit_all(in + 4 * k, out + 4 * k, v);
     }
     {
         // Words 208-223 and 211-226.
@@ -118,13 +134,13 @@ MT_AVX512 void mt_impl::regenerate_xor_block_avx512(MtState *state, const uint8_
         __m512i b = twist16(load16(d + 211), load16(d + 212), load16(d + 211 + mt_m));
         _mm512_storeu_si512(d + 208, a);
         _mm512_storeu_si512(d + 211, b);
-        emit(in + 4 * 208, out + 4 * 208, a, all);
+        emit_all(in + 4 * 208, out + 4 * 208, a);
         emit(in + 4 * 211, out + 4 * 211, b, ~0ull << 52); // words 224-226
     }
     for (k = mt_n - mt_m; k + 16 <= 595; k += 16) {
         __m512i v = twist16(load16(d + k), load16(d + k + 1), load16(d + k + (mt_m - mt_n)));
         _mm512_storeu_si512(d + k, v);
-        emit(in + 4 * k, out + 4 * k, v, all);
+        emit_all(in + 4 * k, out + 4 * k, v);
     }
     {
         // Words 595-610 and 607-622.
@@ -132,7 +148,7 @@ MT_AVX512 void mt_impl::regenerate_xor_block_avx512(MtState *state, const uint8_
         __m512i b = twist16(load16(d + 607), load16(d + 608), load16(d + 607 + (mt_m - mt_n)));
         _mm512_storeu_si512(d + 595, a);
         _mm512_storeu_si512(d + 607, b);
-        emit(in + 4 * 595, out + 4 * 595, a, all);
+        emit_all(in + 4 * 595, out + 4 * 595, a);
         emit(in + 4 * 607, out + 4 * 607, b, ~0ull << 16); // words 611-622
     }
     d[mt_n - 1] = twist(d[mt_n - 1], d[0], d[mt_m - 1]);
