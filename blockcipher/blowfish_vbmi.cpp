@@ -60,42 +60,46 @@ BF_VBMI inline __m512i lookup(const Table &t, __m512i index, __mmask64 top) {
     return _mm512_mask2_permutex2var_epi8(t.q[2], r, top, t.q[3]);
 }
 
-// One plane of a 32-bit addition: x + y + carry-in, and the carry out.
-BF_VBMI inline __m512i add_plane(__m512i x, __m512i y, __mmask64 &carry, bool first, bool last) {
-    __m512i s = _mm512_add_epi8(x, y);
-    if (first) {
-        carry = _mm512_cmplt_epu8_mask(s, x);
-        return s;
-    }
-    if (last)
-        return _mm512_mask_add_epi8(s, carry, s, _mm512_set1_epi8(1));
-    __mmask64 out = _mm512_cmplt_epu8_mask(s, x);
-    s = _mm512_mask_add_epi8(s, carry, s, _mm512_set1_epi8(1));
-    // Adding the carry overflows exactly where it made the byte zero.
-    carry = _kor_mask64(out, _mm512_mask_testn_epi8_mask(carry, s, s));
-    return s;
+// The carries of a 32-bit addition whose planes have been added bytewise
+// into s[0..3]: generate[k] marks the bytes of plane k that overflowed. A
+// carry enters plane k+1 where plane k overflowed, or where it is 0xff and a
+// carry entered it; all the masks are known once the sums are, so the three
+// carries take a few mask operations instead of a chain through the planes.
+BF_VBMI inline void carry_planes(__m512i s[4], const __mmask64 generate[3]) {
+    const __m512i ones = _mm512_set1_epi8(-1), one = _mm512_set1_epi8(1);
+    __mmask64 c1 = generate[0];
+    __mmask64 c2 = _kor_mask64(generate[1], _kand_mask64(_mm512_cmpeq_epi8_mask(s[1], ones), c1));
+    __mmask64 c3 = _kor_mask64(generate[2], _kand_mask64(_mm512_cmpeq_epi8_mask(s[2], ones), c2));
+    s[1] = _mm512_mask_add_epi8(s[1], c1, s[1], one);
+    s[2] = _mm512_mask_add_epi8(s[2], c2, s[2], one);
+    s[3] = _mm512_mask_add_epi8(s[3], c3, s[3], one);
 }
 
 // F(x) = ((S0[a] + S1[b]) ^ S2[c]) + S3[d], a the most significant byte, for
 // NB batches at once, so that each table is loaded once for all of them.
-// Works plane by plane so that the additions can carry as they go.
+// Works plane by plane, one table in registers at a time, which keeps the
+// rest of the state in registers too.
 template <int NB>
 BF_VBMI inline void bf_f_sliced(const SlicedContext &sc, const Planes (&x)[NB], Planes (&f)[NB]) {
     __mmask64 top[NB][4];
     for (int n = 0; n < NB; n++)
         for (int box = 0; box < 4; box++)
             top[n][box] = _mm512_movepi8_mask(x[n].b[3 - box]);
-    __mmask64 carry[NB];
+    __mmask64 generate[NB][3];
     for (int k = 0; k < 4; k++) {
-        // One table in registers at a time keeps the rest of the state there too.
         __m512i a[NB];
         Table t0 = load_table(sc.table[0][k]);
         for (int n = 0; n < NB; n++)
             a[n] = lookup(t0, x[n].b[3], top[n][0]);
         Table t1 = load_table(sc.table[1][k]);
-        for (int n = 0; n < NB; n++)
-            f[n].b[k] = add_plane(a[n], lookup(t1, x[n].b[2], top[n][1]), carry[n], k == 0, k == 3);
+        for (int n = 0; n < NB; n++) {
+            f[n].b[k] = _mm512_add_epi8(a[n], lookup(t1, x[n].b[2], top[n][1]));
+            if (k < 3)
+                generate[n][k] = _mm512_cmplt_epu8_mask(f[n].b[k], a[n]);
+        }
     }
+    for (int n = 0; n < NB; n++)
+        carry_planes(f[n].b, generate[n]);
     for (int k = 0; k < 4; k++) {
         Table t2 = load_table(sc.table[2][k]);
         for (int n = 0; n < NB; n++)
@@ -103,10 +107,15 @@ BF_VBMI inline void bf_f_sliced(const SlicedContext &sc, const Planes (&x)[NB], 
     }
     for (int k = 0; k < 4; k++) {
         Table t3 = load_table(sc.table[3][k]);
-        for (int n = 0; n < NB; n++)
-            f[n].b[k] =
-                add_plane(f[n].b[k], lookup(t3, x[n].b[0], top[n][3]), carry[n], k == 0, k == 3);
+        for (int n = 0; n < NB; n++) {
+            __m512i y = f[n].b[k];
+            f[n].b[k] = _mm512_add_epi8(y, lookup(t3, x[n].b[0], top[n][3]));
+            if (k < 3)
+                generate[n][k] = _mm512_cmplt_epu8_mask(f[n].b[k], y);
+        }
     }
+    for (int n = 0; n < NB; n++)
+        carry_planes(f[n].b, generate[n]);
 }
 
 BF_VBMI inline void xor_round_key(Planes &x, const uint8_t pbyte[4]) {
