@@ -51,13 +51,12 @@ BF_VBMI inline Table load_table(const uint8_t *table) {
              _mm512_load_si512(t + 3)}};
 }
 
-// The permutes write over their index operand, under a mask: the first looks
-// up the indices below 128 and leaves the others in place, the second looks
-// those up. No blend is needed, and the table registers survive for the next
-// batch.
+// Each half of the table is looked up with the low seven bits of the index,
+// and the index's top bit picks between the two results.
 BF_VBMI inline __m512i lookup(const Table &t, __m512i index, __mmask64 top) {
-    __m512i r = _mm512_mask2_permutex2var_epi8(t.q[0], index, _knot_mask64(top), t.q[1]);
-    return _mm512_mask2_permutex2var_epi8(t.q[2], r, top, t.q[3]);
+    __m512i lo = _mm512_permutex2var_epi8(t.q[0], index, t.q[1]);
+    __m512i hi = _mm512_permutex2var_epi8(t.q[2], index, t.q[3]);
+    return _mm512_mask_blend_epi8(top, lo, hi);
 }
 
 // The carries of a 32-bit addition whose planes have been added bytewise
