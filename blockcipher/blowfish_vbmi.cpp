@@ -39,8 +39,8 @@ struct Planes {
     __m512i b[4]; // byte planes of one 32-bit word per block, least significant first
 };
 
-// One 256-byte table, resident in four registers for the lookups of every
-// batch in flight.
+// One 256-byte table as four registers' worth; the compiler is free to use
+// the halves straight from memory, which is in the first-level cache.
 struct Table {
     __m512i q[4];
 };
@@ -74,47 +74,39 @@ BF_VBMI inline void carry_planes(__m512i s[4], const __mmask64 generate[3]) {
     s[3] = _mm512_mask_add_epi8(s[3], c3, s[3], one);
 }
 
-// F(x) = ((S0[a] + S1[b]) ^ S2[c]) + S3[d], a the most significant byte, for
-// NB batches at once, so that each table is loaded once for all of them.
-// Works plane by plane, one table in registers at a time, which keeps the
-// rest of the state in registers too.
+// F(x) = ((S0[a] + S1[b]) ^ S2[c]) + S3[d], a the most significant byte, on
+// one batch. Works plane by plane; each top-bit mask lives only while its
+// table is in use, which keeps every mask of the batch in mask registers.
+BF_VBMI inline void bf_f_batch(const SlicedContext &sc, const Planes &x, Planes &f) {
+    __mmask64 generate[3];
+    {
+        __mmask64 top0 = _mm512_movepi8_mask(x.b[3]), top1 = _mm512_movepi8_mask(x.b[2]);
+        for (int k = 0; k < 4; k++) {
+            __m512i a = lookup(load_table(sc.table[0][k]), x.b[3], top0);
+            f.b[k] = _mm512_add_epi8(a, lookup(load_table(sc.table[1][k]), x.b[2], top1));
+            if (k < 3)
+                generate[k] = _mm512_cmplt_epu8_mask(f.b[k], a);
+        }
+    }
+    carry_planes(f.b, generate);
+    __mmask64 top2 = _mm512_movepi8_mask(x.b[1]);
+    for (int k = 0; k < 4; k++)
+        f.b[k] = _mm512_xor_si512(f.b[k], lookup(load_table(sc.table[2][k]), x.b[1], top2));
+    __mmask64 top3 = _mm512_movepi8_mask(x.b[0]);
+    for (int k = 0; k < 4; k++) {
+        __m512i y = f.b[k];
+        f.b[k] = _mm512_add_epi8(y, lookup(load_table(sc.table[3][k]), x.b[0], top3));
+        if (k < 3)
+            generate[k] = _mm512_cmplt_epu8_mask(f.b[k], y);
+    }
+    carry_planes(f.b, generate);
+}
+
+// F on NB independent batches, whose work the processor overlaps.
 template <int NB>
 BF_VBMI inline void bf_f_sliced(const SlicedContext &sc, const Planes (&x)[NB], Planes (&f)[NB]) {
-    __mmask64 top[NB][4];
     for (int n = 0; n < NB; n++)
-        for (int box = 0; box < 4; box++)
-            top[n][box] = _mm512_movepi8_mask(x[n].b[3 - box]);
-    __mmask64 generate[NB][3];
-    for (int k = 0; k < 4; k++) {
-        __m512i a[NB];
-        Table t0 = load_table(sc.table[0][k]);
-        for (int n = 0; n < NB; n++)
-            a[n] = lookup(t0, x[n].b[3], top[n][0]);
-        Table t1 = load_table(sc.table[1][k]);
-        for (int n = 0; n < NB; n++) {
-            f[n].b[k] = _mm512_add_epi8(a[n], lookup(t1, x[n].b[2], top[n][1]));
-            if (k < 3)
-                generate[n][k] = _mm512_cmplt_epu8_mask(f[n].b[k], a[n]);
-        }
-    }
-    for (int n = 0; n < NB; n++)
-        carry_planes(f[n].b, generate[n]);
-    for (int k = 0; k < 4; k++) {
-        Table t2 = load_table(sc.table[2][k]);
-        for (int n = 0; n < NB; n++)
-            f[n].b[k] = _mm512_xor_si512(f[n].b[k], lookup(t2, x[n].b[1], top[n][2]));
-    }
-    for (int k = 0; k < 4; k++) {
-        Table t3 = load_table(sc.table[3][k]);
-        for (int n = 0; n < NB; n++) {
-            __m512i y = f[n].b[k];
-            f[n].b[k] = _mm512_add_epi8(y, lookup(t3, x[n].b[0], top[n][3]));
-            if (k < 3)
-                generate[n][k] = _mm512_cmplt_epu8_mask(f[n].b[k], y);
-        }
-    }
-    for (int n = 0; n < NB; n++)
-        carry_planes(f[n].b, generate[n]);
+        bf_f_batch(sc, x[n], f[n]);
 }
 
 BF_VBMI inline void xor_round_key(Planes &x, const uint8_t pbyte[4]) {
