@@ -59,6 +59,15 @@ BF_VBMI inline __m512i lookup(const Table &t, __m512i index, __mmask64 top) {
     return _mm512_mask_blend_epi8(top, lo, hi);
 }
 
+// Plane k of a 32-bit addition without its carry in: the bytewise sum, with
+// the bytes that overflowed recorded for the carries into plane k+1.
+BF_VBMI inline __m512i add_plane(__m512i x, __m512i y, int k, __mmask64 generate[3]) {
+    __m512i s = _mm512_add_epi8(x, y);
+    if (k < 3)
+        generate[k] = _mm512_cmplt_epu8_mask(s, x);
+    return s;
+}
+
 // The carries of a 32-bit addition whose planes have been added bytewise
 // into s[0..3]: generate[k] marks the bytes of plane k that overflowed. A
 // carry enters plane k+1 where plane k overflowed, or where it is 0xff and a
@@ -83,9 +92,7 @@ BF_VBMI inline void bf_f_batch(const SlicedContext &sc, const Planes &x, Planes 
         __mmask64 top0 = _mm512_movepi8_mask(x.b[3]), top1 = _mm512_movepi8_mask(x.b[2]);
         for (int k = 0; k < 4; k++) {
             __m512i a = lookup(load_table(sc.table[0][k]), x.b[3], top0);
-            f.b[k] = _mm512_add_epi8(a, lookup(load_table(sc.table[1][k]), x.b[2], top1));
-            if (k < 3)
-                generate[k] = _mm512_cmplt_epu8_mask(f.b[k], a);
+            f.b[k] = add_plane(a, lookup(load_table(sc.table[1][k]), x.b[2], top1), k, generate);
         }
     }
     carry_planes(f.b, generate);
@@ -93,12 +100,8 @@ BF_VBMI inline void bf_f_batch(const SlicedContext &sc, const Planes &x, Planes 
     for (int k = 0; k < 4; k++)
         f.b[k] = _mm512_xor_si512(f.b[k], lookup(load_table(sc.table[2][k]), x.b[1], top2));
     __mmask64 top3 = _mm512_movepi8_mask(x.b[0]);
-    for (int k = 0; k < 4; k++) {
-        __m512i y = f.b[k];
-        f.b[k] = _mm512_add_epi8(y, lookup(load_table(sc.table[3][k]), x.b[0], top3));
-        if (k < 3)
-            generate[k] = _mm512_cmplt_epu8_mask(f.b[k], y);
-    }
+    for (int k = 0; k < 4; k++)
+        f.b[k] = add_plane(f.b[k], lookup(load_table(sc.table[3][k]), x.b[0], top3), k, generate);
     carry_planes(f.b, generate);
 }
 

@@ -110,7 +110,7 @@ MT_AVX512 void mt_impl::regenerate_xor_block_avx512(MtState *state, const uint8_
     // for the hardware prefetchers alone, so it asks for the lines of both
     // buffers a few blocks ahead (a prefetch past the end of a buffer is
     // harmless); and it reads the data as two 32-byte halves, which on the
-    // machines measured streams from memory markedly faster than one
+    // machine measured streams from memory markedly faster than one
     // 64-byte load here.
     auto emit_all = [](const uint8_t *src, uint8_t *dst, __m512i words)
         __attribute__((target("avx512f,avx512bw"))) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -272,7 +273,7 @@ TEST(BlowfishBulk, EveryPathCarriesThroughEveryByteOfTheSums) {
                 p = static_cast<uint32_t>(rng());
             for (auto &box : ctx.s)
                 for (auto &w : box)
-                    w = rng() % 8 ? edge[rng() % 16] : static_cast<uint32_t>(rng());
+                    w = rng() % 8 ? edge[rng() % std::size(edge)] : static_cast<uint32_t>(rng());
             const size_t nblocks = 333;
             std::vector<uint8_t> in(8 * nblocks), want(8 * nblocks), got(8 * nblocks);
             for (auto &b : in)
