@@ -10,6 +10,7 @@ and a C++17 compiler.
 import base64
 import hashlib
 import os
+import platform
 import shutil
 import sys
 import sysconfig
@@ -21,13 +22,30 @@ from setuptools.command.build_ext import build_ext
 ROOT = os.path.dirname(os.path.abspath(__file__))
 
 
-def read_config():
+def target_arch():
+    """The architecture being built for, as module/sources.txt names it."""
+    machine = platform.machine().lower()
+    return {"amd64": "x86_64", "x64": "x86_64", "arm64": "aarch64"}.get(machine, machine)
+
+
+def read_config(arch):
+    """Sources (every kind: the binding and the cores) and flags for `arch`."""
     config = {"source": [], "flag": [], "link": []}
     with open(os.path.join(ROOT, "module", "sources.txt")) as f:
         for line in f:
-            kind, sep, value = line.strip().partition(": ")
-            if sep and kind in config:
+            head, sep, value = line.strip().partition(": ")
+            if not sep or head.startswith("#"):
+                continue
+            words = head.split()
+            kind, only = words[0], words[1] if len(words) > 1 else None
+            if only is not None and only != arch:
+                continue
+            if kind in ("binding", "keystream", "blockcipher"):
+                config["source"].append(value)
+            elif kind in ("flag", "link"):
                 config[kind].append(value)
+            else:
+                raise ValueError("module/sources.txt: unknown kind %r" % kind)
     # The version script is named relative to the repository root.
     config["link"] = [v.replace("module/", os.path.join(ROOT, "module") + "/")
                       for v in config["link"]]
@@ -114,7 +132,7 @@ try:
 except ImportError:
     COMMANDS["bdist_wheel"] = BdistWheel
 
-CONFIG = read_config()
+CONFIG = read_config(target_arch())
 
 # Build products go under build-pip/<interpreter>, beside (not inside) the
 # CMake build directories, one per interpreter so that builds can run at once.

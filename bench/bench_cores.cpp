@@ -13,6 +13,7 @@
 #include "blowfish_tables.h"
 #include "harness.h"
 #include "mt19937.h"
+#include "paths.h"
 #include "reference/bf_reference.h"
 #include "reference/mt_reference.h"
 
@@ -30,37 +31,59 @@ double sample_for(size_t bytes) {
 
 volatile uint8_t sink;
 
+// The dispatching entry point goes by its function's name, the others by
+// their path's.
+std::string contender_name(const char *function, const char *path) {
+    return std::string(path) == "dispatch" ? std::string(function) + " (dispatch)" : path;
+}
+
+template <class Path> std::string names(const std::vector<Path> &paths) {
+    std::string out;
+    for (const auto &p : paths)
+        if (std::string(p.name) != "dispatch")
+            out += std::string(out.empty() ? "" : ", ") + p.name;
+    return out;
+}
+
+// The processor's name, as the kernel reports it.
+std::string cpu_model() {
+    std::FILE *f = std::fopen("/proc/cpuinfo", "r");
+    char line[256];
+    std::string model = "unknown";
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+        std::string text = line;
+        if (text.rfind("model name", 0) == 0 && text.find(':') != std::string::npos) {
+            model = text.substr(text.find(':') + 2);
+            model.erase(model.find_last_not_of("\n") + 1);
+            break;
+        }
+    }
+    if (f != nullptr)
+        std::fclose(f);
+    return model;
+}
+
 void bench_keystream() {
     const uint32_t key[3] = {0x01234567, 0x89abcdef, 0xdeadbeef};
     const uint32_t offset = 5;
-    auto project = [&](void (*regen)(const MtState *, MtState *),
-                       void (*xor_fn)(MtState *, uint32_t *, const uint8_t *, uint8_t *, size_t),
-                       const uint8_t *in, uint8_t *out, size_t n) {
+    auto project = [&](const MtPath &p, const uint8_t *in, uint8_t *out, size_t n) {
         MtState seed, work;
         mt_seed_by_array(&seed, key, 3);
-        regen(&seed, &work);
+        p.regenerate(&seed, &work);
         uint32_t index = offset;
-        xor_fn(&work, &index, in, out, n);
+        p.xor_keystream(&work, &index, in, out, n);
     };
+    const std::vector<MtPath> paths = runnable(mt_paths(), true);
     for (size_t bytes : sizes) {
         std::vector<uint8_t> in(bytes, 0x5a), out(bytes);
         const uint8_t *ip = in.data();
         uint8_t *op = out.data();
         std::vector<Contender> c = {
             {"reference (word at a time)", [&] { ref_mt_xor(key, offset, ip, op, bytes); }},
-            {"mt_xor_keystream (dispatch)",
-             [&] { project(mt_regenerate, mt_xor_keystream, ip, op, bytes); }},
-            {"plain", [&] { project(mt_regenerate_plain, mt_xor_keystream_plain, ip, op, bytes); }},
         };
-        if (mt_have_avx2())
-            c.push_back({"avx2", [&] {
-                             project(mt_regenerate_avx2, mt_xor_keystream_avx2, ip, op, bytes);
-                         }});
-        if (mt_have_avx512())
-            c.push_back({"avx512", [&] {
-                             project(mt_regenerate_avx512, mt_xor_keystream_avx512, ip, op,
-                                     bytes);
-                         }});
+        for (const auto &p : paths)
+            c.push_back(
+                {contender_name("mt_xor_keystream", p.name), [&] { project(p, ip, op, bytes); }});
         c.push_back({"memcpy", [&] {
                          std::memcpy(op, ip, bytes);
                          sink = op[bytes / 2];
@@ -72,8 +95,7 @@ void bench_keystream() {
     uint8_t b = 0;
     std::vector<Contender> c = {
         {"reference (word at a time)", [&] { ref_mt_xor(key, offset, &b, &b, 0); }},
-        {"mt_xor_keystream (dispatch)",
-         [&] { project(mt_regenerate, mt_xor_keystream, &b, &b, 0); }},
+        {"mt_xor_keystream (dispatch)", [&] { project(paths[0], &b, &b, 0); }},
     };
     report("keystream call", 0, measure(c, 15, 0.01), "reference (word at a time)");
 }
@@ -93,6 +115,7 @@ void bench_blowfish() {
     gcry_cipher_open(&gc, GCRY_CIPHER_BLOWFISH, GCRY_CIPHER_MODE_ECB, 0);
     gcry_cipher_setkey(gc, key.data(), 56);
 
+    const std::vector<BfPath> paths = runnable(bf_paths(), true);
     for (int encrypt : {1, 0}) {
         std::string job = encrypt ? "bf encrypt" : "bf decrypt";
         for (size_t bytes : sizes) {
@@ -102,12 +125,10 @@ void bench_blowfish() {
             size_t nb = bytes / 8;
             std::vector<Contender> c = {
                 {"reference (block at a time)", [&] { ref_bf_ecb(&ref, ip, op, nb, encrypt); }},
-                {"bf_crypt_blocks (dispatch)",
-                 [&] { bf_crypt_blocks(ip, &ctx, op, nb, encrypt); }},
-                {"interleaved", [&] { bf_crypt_blocks_interleaved(ip, &ctx, op, nb, encrypt); }},
             };
-            if (bf_have_vbmi())
-                c.push_back({"vbmi", [&] { bf_crypt_blocks_vbmi(ip, &ctx, op, nb, encrypt); }});
+            for (const auto &p : paths)
+                c.push_back({contender_name("bf_crypt_blocks", p.name),
+                             [&] { p.crypt_blocks(ip, &ctx, op, nb, encrypt); }});
             c.push_back({"openssl BF_ecb_encrypt", [&] {
                              for (size_t b = 0; b < nb; b++)
                                  BF_ecb_encrypt(ip + 8 * b, op + 8 * b, &ossl,
@@ -142,9 +163,9 @@ void bench_blowfish() {
 int main(int argc, char **argv) {
     std::string what = argc > 1 ? argv[1] : "all";
     gcry_check_version(nullptr);
-    std::printf("paths: keystream %s, blowfish %s\n\n",
-                mt_have_avx512() ? "avx512" : mt_have_avx2() ? "avx2" : "plain",
-                bf_have_vbmi() ? "vbmi" : "interleaved");
+    std::printf("cpu: %s\npaths this CPU runs: keystream %s; blowfish %s\n\n", cpu_model().c_str(),
+                names(runnable(mt_paths(), true)).c_str(),
+                names(runnable(bf_paths(), true)).c_str());
     report_header();
     if (what == "all" || what == "keystream")
         bench_keystream();

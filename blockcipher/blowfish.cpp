@@ -141,14 +141,17 @@ void bf_crypt_blocks_interleaved(const uint8_t *input, const BlowfishContext *co
     bf_crypt_blocks_plain(input + 8 * b, context, output + 8 * b, nblocks - b, encrypt);
 }
 
+#if VAVIREREZI_X86_64
 bool bf_have_vbmi() {
     return cpu_has_avx512vbmi();
 }
+#endif
 
 void bf_crypt_blocks(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
                      size_t nblocks, int encrypt) {
+#if VAVIREREZI_X86_64
     if (bf_have_vbmi())
-        bf_crypt_blocks_vbmi(input, context, output, nblocks, encrypt);
-    else
-        bf_crypt_blocks_interleaved(input, context, output, nblocks, encrypt);
+        return bf_crypt_blocks_vbmi(input, context, output, nblocks, encrypt);
+#endif
+    bf_crypt_blocks_interleaved(input, context, output, nblocks, encrypt);
 }

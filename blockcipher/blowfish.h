@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../common/arch.h"
+
 // P-array, then the four S-boxes: 1042 words.
 struct BlowfishContext {
     uint32_t p[18];
@@ -39,14 +41,17 @@ void bf_crypt_blocks(const uint8_t *input, const BlowfishContext *context, uint8
 
 // The implementations that bf_crypt_blocks chooses between, for tests and
 // benchmarks; each gives the same bytes. The plain one goes a block at a
-// time, the interleaved one four independent blocks at a time, the VBMI one
-// (only where bf_have_vbmi() is true) 64 blocks at a time, byte-sliced.
-bool bf_have_vbmi();
+// time, the interleaved one four independent blocks at a time; on x86-64 the
+// VBMI one (callable where bf_have_vbmi() is true) runs byte-sliced, 128
+// blocks in flight.
 void bf_crypt_blocks_plain(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
                            size_t nblocks, int encrypt);
 void bf_crypt_blocks_interleaved(const uint8_t *input, const BlowfishContext *context,
                                  uint8_t *output, size_t nblocks, int encrypt);
+#if VAVIREREZI_X86_64
+bool bf_have_vbmi();
 void bf_crypt_blocks_vbmi(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
                           size_t nblocks, int encrypt);
+#endif
 
 #endif

@@ -1,6 +1,7 @@
-// Blowfish on 64 blocks at a time, byte-sliced, with AVX-512 VBMI.
+// Blowfish byte-sliced with AVX-512 VBMI: batches of 64 blocks, two batches
+// (128 blocks) in flight, whose independent work the processor overlaps.
 //
-// The 64 blocks are transposed into eight byte planes: plane g holds byte g
+// A batch's 64 blocks are transposed into eight byte planes: plane g holds byte g
 // of every block, so L is planes 0-3 and R planes 4-7, least significant
 // first. Each S-box is split the same way into four 256-byte tables, one per
 // byte of its words; a lookup of 64 indices in a 256-byte table is two
@@ -9,6 +10,9 @@
 // plane, with the carries between planes kept in mask registers.
 //
 // Like the table-based scalar code, this is not constant-time.
+#include "../common/arch.h"
+#if VAVIREREZI_X86_64 // built for x86-64 alone
+
 #include <immintrin.h>
 
 #include <cstring>
@@ -236,3 +240,5 @@ BF_VBMI void bf_crypt_blocks_vbmi(const uint8_t *input, const BlowfishContext *c
         bf_crypt_blocks_interleaved(input + 8 * b, context, output + 8 * b, rest, encrypt);
     }
 }
+
+#endif

@@ -1,14 +1,21 @@
 # Python 3 interpreters to build (and test) the module for as well.
 #
 # VAVIREREZI_PYTHON3 (cache, list): the interpreters; if unset, every pyenv
-# install of Python 3.8 or later. For each one found working, sets
-# PY3_<tag>_EXECUTABLE, PY3_<tag>_INCLUDE_DIR and PY3_<tag>_SUFFIX, and
-# appends <tag> (for example 311) to VAVIREREZI_PY3_TAGS.
+# install of Python 3.8 or later. A cross build takes only this list, and
+# runs each interpreter (one for the target) through the target's emulator.
+# For each one found working, sets PY3_<tag>_COMMAND (the interpreter, behind
+# the emulator where there is one), PY3_<tag>_INCLUDE_DIR and PY3_<tag>_SUFFIX,
+# and appends <tag> (for example 311) to VAVIREREZI_PY3_TAGS.
+
+include(PyenvRoot)
 
 set(VAVIREREZI_PYTHON3 "" CACHE STRING "Python 3 interpreters to build the module for")
 set(_py3_candidates "${VAVIREREZI_PYTHON3}")
-if(NOT _py3_candidates)
-  file(GLOB _py3_dirs "${_py27_pyenv_root}/versions/3.*")
+set(_py3_launcher "")
+if(CMAKE_CROSSCOMPILING)
+  set(_py3_launcher ${CMAKE_CROSSCOMPILING_EMULATOR})
+elseif(NOT _py3_candidates)
+  file(GLOB _py3_dirs "${VAVIREREZI_PYENV_ROOT}/versions/3.*")
   list(SORT _py3_dirs COMPARE NATURAL)
   foreach(dir IN LISTS _py3_dirs)
     if(EXISTS "${dir}/bin/python3")
@@ -20,19 +27,27 @@ endif()
 set(VAVIREREZI_PY3_TAGS "")
 foreach(candidate IN LISTS _py3_candidates)
   execute_process(
-    COMMAND "${candidate}" -c
-      "import sys, sysconfig; assert sys.version_info >= (3, 8); sys.stdout.write('%d%d;%s;%s' % (sys.version_info[0], sys.version_info[1], sysconfig.get_paths()['include'], sysconfig.get_config_var('EXT_SUFFIX')))"
+    COMMAND ${_py3_launcher} "${candidate}" -c
+      "import sys, sysconfig; assert sys.version_info >= (3, 8); sys.stdout.write('%d%d;%s;%s;%s' % (sys.version_info[0], sys.version_info[1], sysconfig.get_paths()['include'], sysconfig.get_config_var('EXT_SUFFIX'), sysconfig.get_config_var('MULTIARCH') or ''))"
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_QUIET)
   if(NOT rc EQUAL 0)
+    message(STATUS "Python 3 candidate ${candidate}: not a working Python 3.8 or later, skipped")
     continue()
   endif()
   list(GET out 0 tag)
   list(GET out 1 include_dir)
   list(GET out 2 suffix)
+  list(GET out 3 multiarch)
   if(NOT EXISTS "${include_dir}/Python.h" OR tag IN_LIST VAVIREREZI_PY3_TAGS)
     continue()
   endif()
-  set(PY3_${tag}_EXECUTABLE "${candidate}")
+  # Debian's pyconfig.h includes <TRIPLET/python3.X/pyconfig.h>: for a target
+  # root of its packages, that root's include directory is needed too.
+  get_filename_component(parent "${include_dir}" DIRECTORY)
+  if(multiarch AND NOT parent STREQUAL "/usr/include" AND EXISTS "${parent}/${multiarch}")
+    list(APPEND include_dir "${parent}")
+  endif()
+  set(PY3_${tag}_COMMAND ${_py3_launcher} "${candidate}")
   set(PY3_${tag}_INCLUDE_DIR "${include_dir}")
   set(PY3_${tag}_SUFFIX "${suffix}")
   list(APPEND VAVIREREZI_PY3_TAGS "${tag}")

@@ -1,10 +1,18 @@
 // Run-time CPU feature tests for choosing between code paths.
 //
-// __builtin_cpu_supports also checks that the operating system saves the
-// wide registers. Under valgrind, which does not emulate AVX-512, CPUID does
-// not report it, so the narrower paths are chosen there.
+// On x86-64, __builtin_cpu_supports also checks that the operating system
+// saves the wide registers. Under valgrind, which does not emulate AVX-512,
+// CPUID does not report it, so the narrower paths are chosen there.
+//
+// Other architectures have only the portable paths, which need no test: the
+// plain key stream is vectorised by the compiler for the target's baseline
+// (NEON on aarch64, for instance), and nothing here asks for more.
 #ifndef VAVIREREZI_CPU_H
 #define VAVIREREZI_CPU_H
+
+#include "arch.h"
+
+#if VAVIREREZI_X86_64
 
 inline bool cpu_has_avx2() {
     __builtin_cpu_init();
@@ -21,5 +29,7 @@ inline bool cpu_has_avx512bw() {
 inline bool cpu_has_avx512vbmi() {
     return cpu_has_avx512bw() && __builtin_cpu_supports("avx512vbmi");
 }
+
+#endif
 
 #endif

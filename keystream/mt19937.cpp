@@ -79,6 +79,7 @@ void mt_xor_keystream_plain(MtState *state, uint32_t *index, const uint8_t *in, 
                                                                          len);
 }
 
+#if VAVIREREZI_X86_64
 bool mt_have_avx2() {
     return cpu_has_avx2();
 }
@@ -86,22 +87,25 @@ bool mt_have_avx2() {
 bool mt_have_avx512() {
     return cpu_has_avx512bw();
 }
+#endif
 
 void mt_regenerate(const MtState *source, MtState *destination) {
+#if VAVIREREZI_X86_64
     if (mt_have_avx512())
-        mt_regenerate_avx512(source, destination);
-    else if (mt_have_avx2())
-        mt_regenerate_avx2(source, destination);
-    else
-        mt_regenerate_plain(source, destination);
+        return mt_regenerate_avx512(source, destination);
+    if (mt_have_avx2())
+        return mt_regenerate_avx2(source, destination);
+#endif
+    mt_regenerate_plain(source, destination);
 }
 
 void mt_xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
                       size_t len) {
+#if VAVIREREZI_X86_64
     if (mt_have_avx512())
-        mt_xor_keystream_avx512(state, index, in, out, len);
-    else if (mt_have_avx2())
-        mt_xor_keystream_avx2(state, index, in, out, len);
-    else
-        mt_xor_keystream_plain(state, index, in, out, len);
+        return mt_xor_keystream_avx512(state, index, in, out, len);
+    if (mt_have_avx2())
+        return mt_xor_keystream_avx2(state, index, in, out, len);
+#endif
+    mt_xor_keystream_plain(state, index, in, out, len);
 }

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../common/arch.h"
+
 constexpr int mt_n = 624; // words in a state block
 constexpr int mt_m = 397; // distance to the middle word
 
@@ -58,19 +60,21 @@ constexpr uint32_t mt_temper(uint32_t y) {
 void mt_xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, size_t len);
 
 // The implementations that mt_regenerate and mt_xor_keystream choose between
-// at run time, for tests and benchmarks. Each gives the same words. The AVX2
-// ones may only be called where mt_have_avx2() is true, the AVX-512 ones
-// where mt_have_avx512() is.
-bool mt_have_avx2();
-bool mt_have_avx512();
+// at run time, for tests and benchmarks. Each gives the same words. The plain
+// ones run anywhere; the x86-64 ones exist only there, the AVX2 ones callable
+// where mt_have_avx2() is true, the AVX-512 ones where mt_have_avx512() is.
 void mt_regenerate_plain(const MtState *source, MtState *destination);
-void mt_regenerate_avx2(const MtState *source, MtState *destination);
-void mt_regenerate_avx512(const MtState *source, MtState *destination);
 void mt_xor_keystream_plain(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
                             size_t len);
+#if VAVIREREZI_X86_64
+bool mt_have_avx2();
+bool mt_have_avx512();
+void mt_regenerate_avx2(const MtState *source, MtState *destination);
+void mt_regenerate_avx512(const MtState *source, MtState *destination);
 void mt_xor_keystream_avx2(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
                            size_t len);
 void mt_xor_keystream_avx512(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
                              size_t len);
+#endif
 
 #endif

@@ -1,4 +1,7 @@
 // MT19937 regeneration and key-stream XOR, eight words at a time (AVX2).
+#include "../common/arch.h"
+#if VAVIREREZI_X86_64 // built for x86-64 alone
+
 #include <immintrin.h>
 
 #include <cstring>
@@ -83,3 +86,5 @@ void mt_xor_keystream_avx2(MtState *state, uint32_t *index, const uint8_t *in, u
                            size_t len) {
     mt_impl::xor_keystream<mt_regenerate_avx2, mt_impl::xor_span_avx2>(state, index, in, out, len);
 }
+
+#endif

@@ -1,4 +1,7 @@
 // MT19937 regeneration and key-stream XOR, sixteen words at a time (AVX-512).
+#include "../common/arch.h"
+#if VAVIREREZI_X86_64 // built for x86-64 alone
+
 #include <immintrin.h>
 
 // GCC 12's AVX-512 shift intrinsics start from a deliberately undefined
@@ -160,3 +163,5 @@ void mt_xor_keystream_avx512(MtState *state, uint32_t *index, const uint8_t *in,
     mt_impl::xor_keystream<mt_regenerate_avx512, mt_impl::xor_span_avx512,
                            mt_impl::regenerate_xor_block_avx512>(state, index, in, out, len);
 }
+
+#endif

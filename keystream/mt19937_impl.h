@@ -17,8 +17,10 @@ inline uint32_t twist(uint32_t cur, uint32_t next, uint32_t far) {
 
 // XORs `n` bytes with the tempered `words` (ceil(n / 4) of them are read).
 void xor_span_plain(const uint32_t *words, const uint8_t *in, uint8_t *out, size_t n);
+#if VAVIREREZI_X86_64
 void xor_span_avx2(const uint32_t *words, const uint8_t *in, uint8_t *out, size_t n);
 void xor_span_avx512(const uint32_t *words, const uint8_t *in, uint8_t *out, size_t n);
+#endif
 
 // Regenerates `state` in place, then XORs a whole block's worth of bytes
 // (4 * mt_n) with it; implementations may do both in one pass.
@@ -29,7 +31,9 @@ void regenerate_then_xor(MtState *state, const uint8_t *in, uint8_t *out) {
     XorSpan(state->word, in, out, 4 * mt_n);
 }
 
+#if VAVIREREZI_X86_64
 void regenerate_xor_block_avx512(MtState *state, const uint8_t *in, uint8_t *out);
+#endif
 
 // The key-stream loop, common to every implementation: spans of whole
 // blocks, regenerating in place when a block is used up.

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the optimised build (core, module,
 # allocation-fault, soak and memcheck tests), the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the bounded fuzz runs.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the bounded fuzz runs, and
+# the portability stage (cross builds for aarch64 and s390x under qemu-user,
+# older x86-64 CPUs under qemu-x86_64). VAVIREREZI_SKIP_PORTABILITY=1 leaves
+# the last stage out of a quick local run; CI always runs it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs="$(nproc)"
@@ -22,3 +25,10 @@ CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIRER
   -DVAVIREREZI_BENCH=OFF -DFUZZ_SECONDS="${FUZZ_SECONDS:-25}"
 cmake --build build-fuzz -j"$jobs"
 ctest --test-dir build-fuzz --output-on-failure -j"$jobs"
+
+if [ -n "${VAVIREREZI_SKIP_PORTABILITY:-}" ] && [ "${CI:-}" != true ]; then
+  echo "== portability stage skipped (VAVIREREZI_SKIP_PORTABILITY is set)"
+else
+  echo "== portability"
+  bash scripts/portability.sh
+fi

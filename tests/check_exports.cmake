@@ -1,5 +1,9 @@
-# Fails unless LIBRARY's dynamic symbol table defines EXPECTED alone.
-execute_process(COMMAND nm -D --defined-only "${LIBRARY}"
+# Fails unless LIBRARY's dynamic symbol table defines EXPECTED alone (read with
+# NM, the target's nm, by default the build machine's).
+if(NOT NM)
+  set(NM nm)
+endif()
+execute_process(COMMAND "${NM}" -D --defined-only "${LIBRARY}"
                 OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")

@@ -16,25 +16,8 @@
 
 namespace {
 
-using RegenerateFn = void (*)(const MtState *, MtState *);
-using XorFn = void (*)(MtState *, uint32_t *, const uint8_t *, uint8_t *, size_t);
-
-struct Path {
-    const char *name;
-    bool available;
-    RegenerateFn regenerate;
-    XorFn xor_keystream;
-};
-
-// Every implementation this CPU can run, the dispatching entry points too.
-std::vector<Path> paths() {
-    std::vector<Path> all = {
-        {"dispatch", true, mt_regenerate, mt_xor_keystream},
-        {"plain", true, mt_regenerate_plain, mt_xor_keystream_plain},
-        {"avx2", mt_have_avx2(), mt_regenerate_avx2, mt_xor_keystream_avx2},
-        {"avx512", mt_have_avx512(), mt_regenerate_avx512, mt_xor_keystream_avx512},
-    };
-    return runnable(all);
+std::vector<MtPath> paths() {
+    return runnable(mt_paths());
 }
 
 // Tempered outputs 0..count-1 of the core routines used in their calling order.

@@ -85,19 +85,26 @@ inline void ref_bf_init(RefBlowfish *c, const uint32_t initial_p[18],
     }
 }
 
+inline uint32_t ref_load_le(const uint8_t *p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+inline void ref_store_le(uint8_t *p, uint32_t w) {
+    for (int b = 0; b < 4; b++)
+        p[b] = uint8_t(w >> (8 * b));
+}
+
 // ECB over whole little-endian-half blocks, a block at a time.
 inline void ref_bf_ecb(const RefBlowfish *c, const uint8_t *in, uint8_t *out, size_t nblocks,
                        int encrypt) {
     for (size_t b = 0; b < nblocks; b++, in += 8, out += 8) {
-        uint32_t L, R;
-        std::memcpy(&L, in, 4); // little-endian host
-        std::memcpy(&R, in + 4, 4);
+        uint32_t L = ref_load_le(in), R = ref_load_le(in + 4);
         if (encrypt)
             ref_bf_encrypt(c, &L, &R);
         else
             ref_bf_decrypt(c, &L, &R);
-        std::memcpy(out, &L, 4);
-        std::memcpy(out + 4, &R, 4);
+        ref_store_le(out, L);
+        ref_store_le(out + 4, R);
     }
 }
 

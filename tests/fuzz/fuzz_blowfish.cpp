@@ -9,6 +9,8 @@
 #include <openssl/blowfish.h>
 
 #include "blowfish.h"
+#include "bytes.h"
+#include "paths.h"
 
 namespace {
 
@@ -17,11 +19,10 @@ void check(bool ok) {
         __builtin_trap();
 }
 
-using BulkFn = void (*)(const uint8_t *, const BlowfishContext *, uint8_t *, size_t, int);
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static const std::vector<BfPath> paths = runnable(bf_paths(), true);
     if (size < 2)
         return 0;
     const int key_length = 1 + data[0] % 72;
@@ -47,30 +48,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         // The independent answer: OpenSSL on each block's little-endian halves.
         std::vector<uint8_t> want(in.size());
         for (size_t b = 0; b < nblocks; b++) {
-            BF_LONG w[2];
-            std::memcpy(w, in.data() + 8 * b, 8);
+            BF_LONG w[2] = {load32_le(in.data() + 8 * b), load32_le(in.data() + 8 * b + 4)};
             if (encrypt)
                 BF_encrypt(w, &ossl);
             else
                 BF_decrypt(w, &ossl);
-            std::memcpy(want.data() + 8 * b, w, 8);
+            store32_le(want.data() + 8 * b, static_cast<uint32_t>(w[0]));
+            store32_le(want.data() + 8 * b + 4, static_cast<uint32_t>(w[1]));
         }
-        struct Path {
-            bool available;
-            BulkFn fn;
-        } paths[] = {
-            {true, bf_crypt_blocks},
-            {true, bf_crypt_blocks_plain},
-            {true, bf_crypt_blocks_interleaved},
-            {bf_have_vbmi(), bf_crypt_blocks_vbmi},
-        };
         for (const auto &p : paths) {
-            if (!p.available)
-                continue;
             std::vector<uint8_t> got(in.size());
-            p.fn(in.data(), &ctx, got.data(), nblocks, encrypt);
+            p.crypt_blocks(in.data(), &ctx, got.data(), nblocks, encrypt);
             check(got == want);
-            p.fn(got.data(), &ctx, got.data(), nblocks, !encrypt);
+            p.crypt_blocks(got.data(), &ctx, got.data(), nblocks, !encrypt);
             check(got == in);
         }
     }

@@ -7,37 +7,36 @@
 #include <vector>
 
 #include "mt19937.h"
+#include "paths.h"
 #include "reference/mt_reference.h"
 
 namespace {
-
-using RegenerateFn = void (*)(const MtState *, MtState *);
-using XorFn = void (*)(MtState *, uint32_t *, const uint8_t *, uint8_t *, size_t);
 
 void check(bool ok) {
     if (!ok)
         __builtin_trap();
 }
 
+// Fuzz input words are little-endian, so a seed file means the same on any host.
 uint32_t load32(const uint8_t *p) {
-    uint32_t w;
-    std::memcpy(&w, p, 4);
-    return w;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-void run(RegenerateFn regenerate, XorFn xor_fn, const uint32_t key[3], uint32_t offset,
-         const uint8_t *in, uint8_t *out, size_t len) {
+void run(const MtPath &p, const uint32_t key[3], uint32_t offset, const uint8_t *in, uint8_t *out,
+         size_t len) {
     MtState seed, work;
     mt_seed_by_array(&seed, key, 3);
-    regenerate(&seed, &work);
+    p.regenerate(&seed, &work);
     uint32_t index = offset;
-    xor_fn(&work, &index, in, out, len);
+    p.xor_keystream(&work, &index, in, out, len);
     check(len == 0 || index <= static_cast<uint32_t>(mt_n));
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static const std::vector<MtPath> paths = runnable(mt_paths(), true);
     if (size < 17)
         return 0;
     const uint32_t key[3] = {load32(data), load32(data + 4), load32(data + 8)};
@@ -54,25 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<uint8_t> want(len), got(len);
     ref_mt_xor(key, offset, in.data(), want.data(), len);
 
-    struct Path {
-        bool available;
-        RegenerateFn regenerate;
-        XorFn xor_fn;
-    } paths[] = {
-        {true, mt_regenerate, mt_xor_keystream},
-        {true, mt_regenerate_plain, mt_xor_keystream_plain},
-        {mt_have_avx2(), mt_regenerate_avx2, mt_xor_keystream_avx2},
-        {mt_have_avx512(), mt_regenerate_avx512, mt_xor_keystream_avx512},
-    };
     for (const auto &p : paths) {
-        if (!p.available)
-            continue;
-        run(p.regenerate, p.xor_fn, key, offset, in.data(), got.data(), len);
+        run(p, key, offset, in.data(), got.data(), len);
         check(got == want);
         std::vector<uint8_t> buf = in; // in place, then back again
-        run(p.regenerate, p.xor_fn, key, offset, buf.data(), buf.data(), len);
+        run(p, key, offset, buf.data(), buf.data(), len);
         check(buf == want);
-        run(p.regenerate, p.xor_fn, key, offset, buf.data(), buf.data(), len);
+        run(p, key, offset, buf.data(), buf.data(), len);
         check(buf == in);
     }
 

@@ -1,6 +1,7 @@
 """What the tests need to run unchanged under Python 2.7 and Python 3.
 
 `bytes` is `str` under 2.7 and the module returns that type under both."""
+import os
 import sys
 
 PY3 = sys.version_info[0] >= 3
@@ -28,3 +29,9 @@ def byte_string(values):
 
 def random_bytes(rng, n):
     return byte_string(rng.randrange(256) for _ in xrange(n))
+
+
+def child_interpreter():
+    """The command that starts another interpreter like this one: behind the
+    emulator that runs this one, where the tests run under emulation."""
+    return os.environ.get("VAVIREREZI_CHILD_LAUNCHER", "").split() + [sys.executable]

@@ -4,14 +4,13 @@ MT19937: Python's own `random` module. It does its own regeneration and
 tempering; only the array seeding is done here, so that keys whose top words
 are zero (which `random.seed` would shorten) can be fed to it too.
 """
-import array
 import binascii
 import ctypes
 import ctypes.util
 import random
 import struct
 
-from compat import array_bytes, xrange
+from compat import xrange
 
 MASK32 = 0xffffffff
 
@@ -101,10 +100,9 @@ def _load(name):
 
 
 def _swap_words(data):
-    words = array.array("I", data)
-    assert words.itemsize == 4
-    words.byteswap()
-    return array_bytes(words)
+    """Each 4-byte word of `data` with its bytes reversed, on any host."""
+    n = len(data) // 4
+    return struct.pack(">%dI" % n, *struct.unpack("<%dI" % n, data))
 
 
 def bf_key_bytes(vals14):
@@ -126,12 +124,16 @@ class OpenSslBlowfish(object):
         assert len(data) % 8 == 0
         schedule = ctypes.create_string_buffer(4168)
         self.lib.BF_set_key(schedule, len(key), key)
-        words = (ctypes.c_uint32 * (len(data) // 4)).from_buffer_copy(data) if data else None
+        if not data:
+            return b""
+        # BF_encrypt works on two host-order words; ours are little-endian.
+        n = len(data) // 4
+        words = (ctypes.c_uint32 * n)(*struct.unpack("<%dI" % n, data))
         crypt = self.lib.BF_encrypt if encrypt else self.lib.BF_decrypt
-        base = ctypes.addressof(words) if words is not None else 0
-        for i in xrange(0, len(data) // 4, 2):
+        base = ctypes.addressof(words)
+        for i in xrange(0, n, 2):
             crypt(base + 4 * i, schedule)
-        return ctypes.string_at(base, len(data)) if data else b""
+        return struct.pack("<%dI" % n, *words)
 
 
 class GcryptBlowfish(object):

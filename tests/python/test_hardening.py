@@ -11,7 +11,7 @@ import threading
 import unittest
 
 import vavirerezi
-from compat import PY3, xrange
+from compat import PY3, child_interpreter, xrange
 
 mt_xor_bytes = vavirerezi.mt_xor_bytes
 bf_process = vavirerezi.bf_process
@@ -245,7 +245,7 @@ class ImportFailureTest(unittest.TestCase):
                 "    import vavirerezi\n"
                 "except AttributeError:\n"
                 "    sys.stdout.write('AttributeError')\n" % (name, name, name))
-        out = subprocess.check_output([sys.executable, "-c", code])
+        out = subprocess.check_output(child_interpreter() + ["-c", code])
         self.assertEqual(out.strip(), b"AttributeError")
 
 
