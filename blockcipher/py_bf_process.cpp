@@ -34,24 +34,23 @@ int value_to_u32(PyObject *item, uint32_t *word) {
 
 PyObject *py_bf_process(PyObject *self, PyObject *args) {
     (void)self;
-    const char *data;
-    compat_length len;
+    CompatData data;
     PyObject *vals14; // borrowed from args
     int encrypt;
-    if (!PyArg_ParseTuple(args, "s#Oi", &data, &len, &vals14, &encrypt))
+    if (!PyArg_ParseTuple(args, COMPAT_DATA_FORMAT "Oi", COMPAT_DATA_ARGS(data), &vals14, &encrypt))
         return NULL;
-    if (compat_check_length(len) < 0)
+    if (compat_data_open(&data) < 0)
         return NULL;
-
-    if (!PySequence_Check(vals14) || PySequence_Size(vals14) != key_words) {
-        PyErr_SetString(error_type, bad_key_message);
-        return NULL;
-    }
 
     PyObject *result = NULL;
     BlowfishContext *context = NULL;
-    uint8_t *out = NULL;
+    CompatOutput out = {};
     uint8_t key[4 * key_words];
+
+    if (!PySequence_Check(vals14) || PySequence_Size(vals14) != key_words) {
+        PyErr_SetString(error_type, bad_key_message);
+        goto done;
+    }
 
     context = static_cast<BlowfishContext *>(PyMem_Malloc(sizeof(BlowfishContext)));
     if (context == NULL) {
@@ -71,36 +70,33 @@ PyObject *py_bf_process(PyObject *self, PyObject *args) {
     }
     bf_key_setup(context, key, static_cast<int32_t>(sizeof key));
 
-    // Fetching and converting the items may have run Python code, which can
-    // resize or free the memory behind a buffer-like `data`: take the
-    // pointer and length afresh now that no more Python code runs.
-    if (!PyArg_Parse(PyTuple_GET_ITEM(args, 0), "s#", &data, &len) || compat_check_length(len) < 0)
+    // Fetching and converting the items ran Python code, which may have
+    // changed what `data` refers to (see compat_data_refresh).
+    if (compat_data_refresh(PyTuple_GET_ITEM(args, 0), &data) < 0)
         goto done;
 
-    out = static_cast<uint8_t *>(PyMem_Malloc(len > 0 ? static_cast<size_t>(len) : 1));
-    if (out == NULL) {
-        PyErr_NoMemory();
+    if (compat_output_new(&out, data.len) < 0)
         goto done;
-    }
     {
-        const uint8_t *in = reinterpret_cast<const uint8_t *>(data);
-        size_t n = static_cast<size_t>(len);
+        const uint8_t *in = data.bytes;
+        size_t n = static_cast<size_t>(data.len);
         size_t o = n - n % 8;
-        bf_crypt_blocks(in, context, out, n / 8, encrypt);
+        bf_crypt_blocks(in, context, out.bytes, n / 8, encrypt);
         if (o < n) {
             // The final partial block is zero-filled, transformed and cut back.
             uint8_t block[8] = {0};
             std::memcpy(block, in + o, n - o);
             bf_crypt_block(block, context, block, encrypt);
-            std::memcpy(out + o, block, n - o);
+            std::memcpy(out.bytes + o, block, n - o);
         }
     }
     PyMem_Free(context);
     context = NULL;
-    result = compat_bytes(reinterpret_cast<const char *>(out), len);
+    result = compat_output_finish(&out, data.len);
 
 done:
-    PyMem_Free(out);
+    compat_output_discard(&out);
     PyMem_Free(context);
+    compat_data_close(&data);
     return result;
 }

@@ -5,18 +5,18 @@
 
 PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
     (void)self;
-    const char *data;
-    compat_length len;
+    CompatData data;
     unsigned long seed0, seed1, seed2, offset;
-    if (!PyArg_ParseTuple(args, "s#kkkk", &data, &len, &seed0, &seed1, &seed2, &offset))
+    if (!PyArg_ParseTuple(args, COMPAT_DATA_FORMAT "kkkk", COMPAT_DATA_ARGS(data), &seed0, &seed1,
+                          &seed2, &offset))
         return NULL;
-    if (compat_check_length(len) < 0)
+    if (compat_data_open(&data) < 0)
         return NULL;
 
     PyObject *result = NULL;
     MtState *seed_block = NULL;
     MtState *work = NULL;
-    uint8_t *out = NULL;
+    CompatOutput out = {};
     const uint32_t key[3] = {static_cast<uint32_t>(seed0), static_cast<uint32_t>(seed1),
                              static_cast<uint32_t>(seed2)};
     // The read position is compared unsigned: any offset whose low 32 bits
@@ -39,20 +39,17 @@ PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
     PyMem_Free(seed_block);
     seed_block = NULL;
 
-    out = static_cast<uint8_t *>(PyMem_Malloc(len > 0 ? static_cast<size_t>(len) : 1));
-    if (out == NULL) {
-        PyErr_NoMemory();
+    if (compat_output_new(&out, data.len) < 0)
         goto done;
-    }
-    mt_xor_keystream(work, &index, reinterpret_cast<const uint8_t *>(data), out,
-                     static_cast<size_t>(len));
+    mt_xor_keystream(work, &index, data.bytes, out.bytes, static_cast<size_t>(data.len));
     PyMem_Free(work);
     work = NULL;
-    result = compat_bytes(reinterpret_cast<const char *>(out), len);
+    result = compat_output_finish(&out, data.len);
 
 done:
-    PyMem_Free(out);
+    compat_output_discard(&out);
     PyMem_Free(work);
     PyMem_Free(seed_block);
+    compat_data_close(&data);
     return result;
 }

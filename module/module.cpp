@@ -11,12 +11,19 @@ static PyMethodDef method_table[] = {
 
 // Resolves the built-in ValueError for our own errors. If it cannot be
 // found, a class of our own stands in; the failed lookup's error is left
-// pending, so the loader still reports the import as failed.
+// pending, so the loader still reports the import as failed. If the name
+// holds something other than an exception class (rebound by Python code),
+// raising it would fail, so the interpreter's own ValueError stands in.
 static void resolve_error_type(void) {
     PyObject *builtins = PyImport_ImportModule(COMPAT_BUILTINS_MODULE);
     if (builtins != NULL) {
         error_type = PyObject_GetAttrString(builtins, "ValueError"); // owned for good
         Py_DecRef(builtins);
+    }
+    if (error_type != NULL && !PyExceptionClass_Check(error_type)) {
+        Py_DecRef(error_type);
+        Py_IncRef(PyExc_ValueError);
+        error_type = PyExc_ValueError;
     }
     if (error_type == NULL)
         error_type = PyErr_NewException((char *)"vavirerezi.ValueError", NULL, NULL);

@@ -1,7 +1,9 @@
 // Preloaded into the interpreter for the allocation tests: interposes
-// PyMem_Malloc and PyMem_Free, and for the calls that come from
-// vavirerezi.so counts them, tracks the blocks still held, and can make the
-// n-th one from now fail. Python code reaches the controls through ctypes.
+// PyMem_Malloc and PyMem_Free, and Python 3's PyBytes_FromStringAndSize
+// (which the module's Python 3 build makes its results with), and for the
+// calls that come from vavirerezi.so counts the allocations, tracks the
+// PyMem blocks still held, and can make the n-th allocation from now fail.
+// Python code reaches the controls through ctypes.
 #include <dlfcn.h>
 
 #include <cstddef>
@@ -11,9 +13,13 @@ namespace {
 
 using malloc_fn = void *(*)(size_t);
 using free_fn = void (*)(void *);
+using bytes_fn = void *(*)(const char *, long);
+using no_memory_fn = void *(*)();
 
 malloc_fn real_malloc;
 free_fn real_free;
+bytes_fn real_bytes;
+no_memory_fn no_memory;
 long fail_countdown; // 0: disarmed; n: the n-th module allocation from now fails
 long module_allocations;
 long foreign_frees; // frees from the module of blocks it did not allocate
@@ -37,7 +43,16 @@ void resolve() {
     if (real_malloc == nullptr) {
         real_malloc = reinterpret_cast<malloc_fn>(dlsym(RTLD_NEXT, "PyMem_Malloc"));
         real_free = reinterpret_cast<free_fn>(dlsym(RTLD_NEXT, "PyMem_Free"));
+        // Python 3 only; under 2.7 the module never calls it.
+        real_bytes = reinterpret_cast<bytes_fn>(dlsym(RTLD_NEXT, "PyBytes_FromStringAndSize"));
+        no_memory = reinterpret_cast<no_memory_fn>(dlsym(RTLD_NEXT, "PyErr_NoMemory"));
     }
+}
+
+// Counts one allocation from the module; true if it is the one to fail.
+bool fail_this_one() {
+    module_allocations++;
+    return fail_countdown > 0 && --fail_countdown == 0;
 }
 
 } // namespace
@@ -48,8 +63,7 @@ void *PyMem_Malloc(size_t n) {
     resolve();
     if (!from_module(__builtin_return_address(0)))
         return real_malloc(n);
-    module_allocations++;
-    if (fail_countdown > 0 && --fail_countdown == 0)
+    if (fail_this_one())
         return nullptr;
     void *p = real_malloc(n);
     if (p != nullptr && nheld < max_held)
@@ -69,6 +83,14 @@ void PyMem_Free(void *p) {
             foreign_frees++;
     }
     real_free(p);
+}
+
+// The interpreter's own failure: MemoryError set, NULL returned.
+void *PyBytes_FromStringAndSize(const char *data, long n) {
+    resolve();
+    if (from_module(__builtin_return_address(0)) && fail_this_one())
+        return no_memory();
+    return real_bytes(data, n);
 }
 
 void shim_fail_nth(long n) {

