@@ -83,8 +83,16 @@ class BdistWheel(Command):
             self.dist_dir = "dist"
 
     def tag(self):
+        """The interpreter's own tag, as pip lists it first among the
+        compatible ones (pip debug --verbose), for a platform wheel."""
         python = "cp%d%d" % sys.version_info[:2]
-        abi = python + getattr(sys, "abiflags", "")
+        if hasattr(sys, "abiflags"):
+            abi = python + sys.abiflags
+        else:  # 2.7: the flags of the build, d(ebug), m (pymalloc), u (wide unicode)
+            config = sysconfig.get_config_var
+            abi = python + ("d" if config("Py_DEBUG") else "") + (
+                "m" if config("WITH_PYMALLOC") else "") + (
+                "u" if sys.maxunicode == 0x10ffff else "")
         platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
         return "%s-%s-%s" % (python, abi, platform)
 
@@ -126,33 +134,54 @@ class BdistWheel(Command):
             z.writestr(record_name, "\n".join(records) + "\n")
 
 
+def real_bdist_wheel():
+    """Where the tools have a bdist_wheel of their own, its module's name:
+    setuptools' (70.1 and later), else the wheel package's; else None."""
+    for name in ("setuptools.command.bdist_wheel", "wheel.bdist_wheel"):
+        try:
+            __import__(name)
+        except ImportError:
+            continue
+        return name
+    return None
+
+
 COMMANDS = {"build_ext": BuildExt}
-try:
-    import wheel  # noqa: F401  (its bdist_wheel is the real thing)
-except ImportError:
-    COMMANDS["bdist_wheel"] = BdistWheel
+if real_bdist_wheel() is None:
+    COMMANDS["bdist_wheel"] = BdistWheel  # the last resort
 
 CONFIG = read_config(target_arch())
+# A wheel ships the library without debug information, whatever the
+# interpreter's own flags (the later -g0 wins over their -g).
+CONFIG["flag"].append("-g0")
+CONFIG["link"].append("-Wl,--strip-debug")
 
-# Build products go under build-pip/<interpreter>, beside (not inside) the
-# CMake build directories, one per interpreter so that builds can run at once.
+
+
+def main():
+    # Build products go under build-pip/<interpreter>, beside (not inside) the
+    # CMake build directories, one per interpreter so that builds can run at once.
+    if not os.path.isdir(BUILD_BASE):
+        os.makedirs(BUILD_BASE)
+    setup(
+        name="vavirerezi",
+        version="1.0.0",
+        description="MT19937 key-stream XOR and Blowfish ECB over byte strings",
+        ext_modules=[
+            Extension(
+                "vavirerezi",
+                sources=CONFIG["source"],
+                extra_compile_args=CONFIG["flag"],
+                extra_link_args=CONFIG["link"],
+                language="c++",
+            )
+        ],
+        cmdclass=COMMANDS,
+        options={"build": {"build_base": BUILD_BASE}, "egg_info": {"egg_base": BUILD_BASE}},
+    )
+
+
 BUILD_BASE = os.path.join("build-pip", "py%d%d" % sys.version_info[:2])
-if not os.path.isdir(BUILD_BASE):
-    os.makedirs(BUILD_BASE)
 
-setup(
-    name="vavirerezi",
-    version="1.0.0",
-    description="MT19937 key-stream XOR and Blowfish ECB over byte strings",
-    ext_modules=[
-        Extension(
-            "vavirerezi",
-            sources=CONFIG["source"],
-            extra_compile_args=CONFIG["flag"],
-            extra_link_args=CONFIG["link"],
-            language="c++",
-        )
-    ],
-    cmdclass=COMMANDS,
-    options={"build": {"build_base": BUILD_BASE}, "egg_info": {"egg_base": BUILD_BASE}},
-)
+if __name__ == "__main__":
+    main()

@@ -1,16 +1,35 @@
-"""Interpreter-level benchmark: vavirerezi against vavirerezi_ref, the same
-two calls written reference style (a generator word at a time, a cipher
-block at a time), interleaved in one process. Prints median times per call
-and the speed ratio; checks that both modules give the same bytes."""
+"""Interpreter-level benchmark, under Python 2.7 or Python 3.
+
+For each call and size, three contenders run interleaved in one process:
+  reference  the same job written reference style (a generator word at a
+             time, a cipher block at a time), through ctypes, with its own
+             output buffer copied into a new byte string, as a module would;
+  core       this project's cores alone, through ctypes, into a buffer
+             allocated once: what the call costs without the interpreter;
+  vavirerezi the module.
+in two patterns: the same call repeated, and calls interleaved with other
+allocations of the data's size (a few kept alive, as a program's would be).
+Prints median times per call, the speed over the reference, the core's share
+of the module call, and minor page faults per call (getrusage); in the
+interleaved pattern, net of the other allocations, which run alone as well. Checks that
+all contenders give the same bytes.
+
+Usage: bench_module.py LIBRARY [sizes...]; LIBRARY is bench/libvavirerezi_bench.so.
+"""
+from __future__ import print_function
+
+import ctypes
+import platform
 import random
+import resource
+import struct
 import sys
 import timeit
 
 import vavirerezi
-import vavirerezi_ref
 
-SIZES = [64, 4096, 65536, 1 << 20]
-ROUNDS = 15
+ROUNDS = 9
+SAMPLE = 0.02  # seconds a round, at least one call
 
 
 def label(n):
@@ -26,38 +45,135 @@ def median(xs):
     return xs[len(xs) // 2]
 
 
-def compare(name, size, calls):
-    """calls: list of (contender, zero-argument callable), baseline first."""
-    outputs = [f() for _, f in calls]
-    assert all(o == outputs[0] for o in outputs), "%s: modules disagree" % name
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except IOError:
+        pass
+    return platform.processor() or "unknown"
+
+
+def load(path):
+    lib = ctypes.CDLL(path)
+    u32, size, buf = ctypes.c_uint32, ctypes.c_size_t, ctypes.c_char_p
+    for name in ("ref_mt_xor_bytes", "core_mt_xor_bytes"):
+        getattr(lib, name).argtypes = [buf, size, u32, u32, u32, u32, ctypes.c_void_p]
+    for name in ("ref_bf_process", "core_bf_process"):
+        getattr(lib, name).argtypes = [buf, size, buf, ctypes.c_int, ctypes.c_void_p]
+    return lib
+
+
+def run_pattern(f, pattern, size, calls):
+    """Runs f `calls` times; in the interleaved pattern, each call is
+    followed by an allocation of `size` bytes, the last three kept."""
+    if pattern == "repeated":
+        for _ in range(calls):
+            f()
+    else:
+        keep = [None, None, None]
+        for i in range(calls):
+            f()
+            keep[i % 3] = bytearray(size)
+
+
+def compare(name, size, pattern, contenders):
+    """contenders: (who, zero-argument callable): the reference, the core, the
+    module."""
     reps = []
-    for _, f in calls:
-        t = timeit.timeit(f, number=3) / 3
-        reps.append(max(1, int(0.02 / max(t, 1e-9))))
-    times = [[] for _ in calls]
+    for _, f in contenders:
+        t = timeit.timeit(f, number=2) / 2
+        reps.append(max(1, int(SAMPLE / max(t, 1e-9))))
+    # The interleaved pattern's own allocations, run alone, are subtracted
+    # from every contender's time and faults: the last entry.
+    runs = list(contenders) + ([("allocations", lambda: None)] if pattern != "repeated" else [])
+    reps.append(max(reps))
+    times = [[] for _ in runs]
+    faults = [0 for _ in runs]
+    calls = [0 for _ in runs]
     for r in range(ROUNDS):
-        for k in range(len(calls)):
-            i = (k + r) % len(calls)
-            t = timeit.timeit(calls[i][1], number=reps[i])
-            times[i].append(t / reps[i])
+        for k in range(len(runs)):
+            i = (k + r) % len(runs)
+            f0 = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+            t0 = timeit.default_timer()
+            run_pattern(runs[i][1], pattern, size, reps[i])
+            times[i].append((timeit.default_timer() - t0) / reps[i])
+            faults[i] += resource.getrusage(resource.RUSAGE_SELF).ru_minflt - f0
+            calls[i] += reps[i]
+    if pattern != "repeated":
+        alone_time, alone_faults = median(times[-1]), float(faults[-1]) / calls[-1]
+        for i in range(len(contenders)):
+            times[i] = [t - alone_time for t in times[i]]
+            faults[i] -= alone_faults * calls[i]
     base = median(times[0])
-    for (who, _), t in zip(calls, times):
+    module = median(times[len(contenders) - 1])
+    core = median(times[1])
+    for (who, _), t, nf, nc in zip(contenders, times, faults, calls):
         m = median(t)
-        print "| %-13s | %-7s | %-15s | %12.2f | %7.2fx |" % (name, label(size), who, m * 1e6, base / m)
+        share = "%5.0f%%" % (100.0 * core / module) if who == "vavirerezi" else "     "
+        print("| %-12s | %-7s | %-11s | %-10s | %12.2f | %8.2fx | %s | %10.1f | %6.2f%% |"
+              % (name, label(size), pattern, who, m * 1e6, base / m, share,
+                 max(0.0, float(nf) / nc), max(0.0, 100.0 * nf / nc / max(1, size // 4096))))
     sys.stdout.flush()
 
 
-rng = random.Random(1)
-key = [rng.getrandbits(32) for _ in range(14)]
-print "| %-13s | %-7s | %-15s | %12s | %8s |" % ("call", "size", "module", "median us", "ratio")
-print "|---------------|---------|-----------------|--------------|----------|"
-for size in SIZES:
-    data = "".join(chr(rng.randrange(256)) for _ in xrange(size))
-    compare("mt_xor_bytes", size, [
-        ("reference", lambda: vavirerezi_ref.mt_xor_bytes(data, 1, 2, 3, 4)),
-        ("vavirerezi", lambda: vavirerezi.mt_xor_bytes(data, 1, 2, 3, 4)),
-    ])
-    compare("bf_process", size, [
-        ("reference", lambda: vavirerezi_ref.bf_process(data, key, 1)),
-        ("vavirerezi", lambda: vavirerezi.bf_process(data, key, 1)),
-    ])
+def main():
+    lib = load(sys.argv[1])
+    sizes = [int(s) for s in sys.argv[2:]] or [64, 4096, 1 << 16, 1 << 20, 16 << 20]
+    rng = random.Random(1)
+    key = [rng.getrandbits(32) for _ in range(14)]
+    key_bytes = struct.pack("<14I", *key)
+    seeds = (0x01234567, 0x89abcdef, 0xdeadbeef, 5)
+    print("cpu: %s; Python %s" % (cpu_model(), platform.python_version()))
+    print("time: median per call; speed: over the reference; core: the cores' share of the "
+          "module call; faults: minor page faults per call, and as a share of the data's pages")
+    print()
+    print("| %-12s | %-7s | %-11s | %-10s | %12s | %9s | %5s | %10s | %7s |"
+          % ("call", "size", "pattern", "contender", "median us", "speed", "core", "faults",
+             "pages"))
+    print("|--------------|---------|-------------|------------|--------------|-----------|"
+          "-------|------------|---------|")
+    for size in sizes:
+        data = bytes(bytearray(rng.getrandbits(8) for _ in range(min(size, 1 << 16))))
+        data = (data * (size // len(data) + 1))[:size]
+        core_out = ctypes.create_string_buffer(max(size, 1))
+
+        def ref_mt():
+            out = ctypes.create_string_buffer(max(size, 1))
+            lib.ref_mt_xor_bytes(data, size, seeds[0], seeds[1], seeds[2], seeds[3], out)
+            return out.raw[:size]
+
+        def core_mt():
+            lib.core_mt_xor_bytes(data, size, seeds[0], seeds[1], seeds[2], seeds[3], core_out)
+
+        def ref_bf():
+            out = ctypes.create_string_buffer(max(size, 1))
+            lib.ref_bf_process(data, size, key_bytes, 1, out)
+            return out.raw[:size]
+
+        def core_bf():
+            lib.core_bf_process(data, size, key_bytes, 1, core_out)
+
+        module_mt = lambda: vavirerezi.mt_xor_bytes(data, *seeds)  # noqa: E731
+        module_bf = lambda: vavirerezi.bf_process(data, key, 1)  # noqa: E731
+        for ref, core, module in ((ref_mt, core_mt, module_mt), (ref_bf, core_bf, module_bf)):
+            want = ref()
+            core()
+            assert core_out.raw[:size] == want and module() == want, "disagreement at %d" % size
+        for pattern in ("repeated", "interleaved"):
+            compare("mt_xor_bytes", size, pattern, [
+                ("reference", ref_mt),
+                ("core", core_mt),
+                ("vavirerezi", module_mt),
+            ])
+            compare("bf_process", size, pattern, [
+                ("reference", ref_bf),
+                ("core", core_bf),
+                ("vavirerezi", module_bf),
+            ])
+
+
+if __name__ == "__main__":
+    main()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the module and runs the demonstration script under Python 2.7.
+# Builds the module for every interpreter found and runs the demonstration
+# under each: masking and unmasking with mt_xor_bytes, enciphering and
+# deciphering with bf_process. Installs what the build needs first, if missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh build
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target vavirerezi
-cmake --build build --target demo
+cmake --build build -j"$(nproc)" --target demo

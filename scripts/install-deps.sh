@@ -1,24 +1,38 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, where missing,
-# and makes Debian's arm64 and s390x packages known to apt, for the target
-# roots of the cross builds (scripts/target-root.sh). Needs root.
+# Usage: install-deps.sh [build|all]
+# Installs the Debian packages that the build (`build`: compiler and CMake)
+# or the build and every test (`all`, the default) need, where missing; for
+# `all` it also makes Debian's arm64 and s390x packages known to apt, for the
+# target roots of the cross builds (scripts/target-root.sh). Installing needs
+# root; without it, a missing package is reported and the script fails.
 set -euo pipefail
-packages=(cmake g++ make clang libclang-rt-14-dev libgtest-dev libssl-dev libgcrypt20-dev
-  binutils valgrind qemu-user g++-aarch64-linux-gnu g++-s390x-linux-gnu python3-mypy)
+packages=(cmake g++ make)
+foreign=()
+if [ "${1:-all}" = all ]; then
+  packages+=(clang libclang-rt-14-dev libgtest-dev libssl-dev libgcrypt20-dev binutils valgrind
+    qemu-user g++-aarch64-linux-gnu g++-s390x-linux-gnu python3-mypy)
+  foreign=(arm64 s390x)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-update=0
-for arch in arm64 s390x; do
-  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-    dpkg --add-architecture "$arch"
-    update=1
-  fi
+new_arch=()
+for arch in "${foreign[@]}"; do
+  dpkg --print-foreign-architectures | grep -qx "$arch" || new_arch+=("$arch")
 done
-if [ "${#missing[@]}" -gt 0 ] || [ "$update" = 1 ]; then
-  apt-get update
+if [ "${#missing[@]}" -eq 0 ] && [ "${#new_arch[@]}" -eq 0 ]; then
+  exit 0
 fi
+if [ "$(id -u)" != 0 ]; then
+  echo "missing Debian packages: ${missing[*]:-none}; foreign architectures: ${new_arch[*]:-none}" >&2
+  echo "run as root: bash scripts/install-deps.sh${1:+ $1}" >&2
+  exit 1
+fi
+for arch in "${new_arch[@]}"; do
+  dpkg --add-architecture "$arch"
+done
+apt-get update
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "installing: ${missing[*]}"
   DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"

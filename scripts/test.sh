@@ -3,11 +3,13 @@
 # allocation-fault, soak and memcheck tests), the same suite built with
 # AddressSanitizer and UndefinedBehaviorSanitizer, the bounded fuzz runs, and
 # the portability stage (cross builds for aarch64 and s390x under qemu-user,
-# older x86-64 CPUs under qemu-x86_64). VAVIREREZI_SKIP_PORTABILITY=1 leaves
-# the last stage out of a quick local run; CI always runs it.
+# older x86-64 CPUs under qemu-x86_64). Installs the packages it needs first,
+# where missing. VAVIREREZI_SKIP_PORTABILITY=1 leaves the last stage out of a
+# quick local run; CI always runs it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs="$(nproc)"
+bash scripts/install-deps.sh all
 
 echo "== optimised build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
