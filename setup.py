@@ -109,13 +109,17 @@ class BdistWheel(Command):
     def run(self):
         self.run_command("build_ext")
         module = self.get_finalized_command("build_ext").get_ext_fullpath("vavirerezi")
+        files = [(module, os.path.basename(module))]
+        self.run_command("build_py")  # the stub package, under Python 3
+        build_py = self.get_finalized_command("build_py")
+        for path in build_py.get_outputs():
+            files.append((path, os.path.relpath(path, build_py.build_lib).replace(os.sep, "/")))
         self.run_command("egg_info")
         egg_info = self.get_finalized_command("egg_info").egg_info
         name = "%s-%s" % (self.distribution.get_name(), self.distribution.get_version())
         staging = os.path.join(BUILD_BASE, "wheel-staging")
         distinfo = os.path.join(staging, name + ".dist-info")
         self.egg2dist(egg_info, distinfo)
-        files = [(module, os.path.basename(module))]
         for entry in sorted(os.listdir(distinfo)):
             files.append((os.path.join(distinfo, entry), name + ".dist-info/" + entry))
         if not os.path.isdir(self.dist_dir):
@@ -176,6 +180,10 @@ def main():
                 language="c++",
             )
         ],
+        # Python 3's type stubs, a stub-only package beside the module.
+        packages=["vavirerezi-stubs"] if sys.version_info[0] >= 3 else [],
+        package_dir={"vavirerezi-stubs": "stubs/vavirerezi-stubs"},
+        package_data={"vavirerezi-stubs": ["__init__.pyi"]},
         cmdclass=COMMANDS,
         options={"build": {"build_base": BUILD_BASE}, "egg_info": {"egg_base": BUILD_BASE}},
     )

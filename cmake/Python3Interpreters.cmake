@@ -5,7 +5,9 @@
 # runs each interpreter (one for the target) through the target's emulator.
 # For each one found working, sets PY3_<tag>_COMMAND (the interpreter, behind
 # the emulator where there is one), PY3_<tag>_INCLUDE_DIR and PY3_<tag>_SUFFIX,
-# and appends <tag> (for example 311) to VAVIREREZI_PY3_TAGS.
+# and appends <tag> (for example 311) to VAVIREREZI_PY3_TAGS. VAVIREREZI_PY3_MAIN
+# is the one that benchmarks and checks run under where one is enough: 311
+# where it is built for, else the newest.
 
 include(PyenvRoot)
 
@@ -53,3 +55,10 @@ foreach(candidate IN LISTS _py3_candidates)
   list(APPEND VAVIREREZI_PY3_TAGS "${tag}")
   message(STATUS "Python 3 build for ${candidate} (${suffix})")
 endforeach()
+
+set(VAVIREREZI_PY3_MAIN "")
+if("311" IN_LIST VAVIREREZI_PY3_TAGS)
+  set(VAVIREREZI_PY3_MAIN 311)
+elseif(VAVIREREZI_PY3_TAGS)
+  list(GET VAVIREREZI_PY3_TAGS -1 VAVIREREZI_PY3_MAIN)
+endif()

@@ -109,6 +109,7 @@ inline long compat_as_long(PyObject *item) {
 }
 
 #define COMPAT_BUILTINS_MODULE "builtins"
+#define COMPAT_DOC(text) text
 
 #else
 
@@ -169,6 +170,7 @@ inline long compat_as_long(PyObject *item) {
 }
 
 #define COMPAT_BUILTINS_MODULE "exceptions"
+#define COMPAT_DOC(text) NULL
 
 #endif
 

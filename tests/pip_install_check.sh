@@ -52,6 +52,11 @@ case "$exports" in
   *) echo "unexpected exports: $exports" >&2; exit 1 ;;
 esac
 
+if "$python" -c 'import sys; sys.exit(sys.version_info[0] < 3)'; then
+  cmp "$work/site/vavirerezi-stubs/__init__.pyi" "$src/stubs/vavirerezi-stubs/__init__.pyi"
+  echo "type stubs installed beside the module"
+fi
+
 cp -r "$src/tests/python" "$work/tests"
 cd "$work/tests"
 export PYTHONPATH="$work/site" VAVIREREZI_SKIP_SOAK=1 VAVIREREZI_SKIP_HUGE=1

@@ -13,16 +13,34 @@ if PY3:
 class SurfaceTest(unittest.TestCase):
     def test_attributes_are_the_functions_alone(self):
         self.assertEqual(set(dir(vavirerezi)), FUNCTIONS | MODULE_ATTRIBUTES)
-        self.assertIsNone(vavirerezi.__doc__)
         self.assertFalse(hasattr(vavirerezi, "ValueError"))
         self.assertFalse(hasattr(vavirerezi, "error"))
 
-    def test_functions_are_builtins_without_docs(self):
+    def test_functions_are_builtins(self):
         for name in FUNCTIONS:
             function = getattr(vavirerezi, name)
             self.assertEqual(type(function).__name__, "builtin_function_or_method")
-            self.assertIsNone(function.__doc__)
             self.assertEqual(function.__name__, name)
+
+    @unittest.skipIf(PY3, "the Python 2.7 surface")
+    def test_python27_documents_nothing(self):
+        self.assertIsNone(vavirerezi.__doc__)
+        for name in FUNCTIONS:
+            self.assertIsNone(getattr(vavirerezi, name).__doc__)
+
+    @unittest.skipUnless(PY3, "the Python 3 surface")
+    def test_python3_signatures_and_docstrings(self):
+        import inspect
+        self.assertEqual(str(inspect.signature(vavirerezi.mt_xor_bytes)),
+                         "(data, seed0, seed1, seed2, offset, /)")
+        self.assertEqual(str(inspect.signature(vavirerezi.bf_process)),
+                         "(data, vals14, encrypt, /)")
+        self.assertIn("MT19937", vavirerezi.__doc__)
+        for name, words in [("mt_xor_bytes", ["offset", "least significant", "TypeError"]),
+                            ("bf_process", ["ECB", "zero-filled", "ValueError"])]:
+            doc = getattr(vavirerezi, name).__doc__
+            for word in words:
+                self.assertIn(word, doc, name)
 
     def test_reimport_gives_the_same_module(self):
         import vavirerezi as again

@@ -1,0 +1,9 @@
+# Each line is a call that the type stubs must report.
+import vavirerezi
+
+vavirerezi.mt_xor_bytes(12, 1, 2, 3, 4)  # data not bytes-like
+vavirerezi.mt_xor_bytes(b"data", 1.5, 2, 3, 4)  # a float seed
+vavirerezi.bf_process(b"data", ["a"] * 14, 1)  # key items without an integer value
+vavirerezi.bf_process(b"data", list(range(14)), 1.0)  # a float direction
+length: str = vavirerezi.bf_process(b"data", list(range(14)), 1)  # the result is bytes
+vavirerezi.mt_xor_bytes(data=b"data", seed0=1, seed1=2, seed2=3, offset=4)  # positional only

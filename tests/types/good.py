@@ -1,0 +1,16 @@
+# Calls that the type stubs must accept.
+import array
+import mmap
+
+import vavirerezi
+
+key = list(range(14))
+masked: bytes = vavirerezi.mt_xor_bytes(b"data", 1, 2, 3, 4)
+text: bytes = vavirerezi.mt_xor_bytes("text", 1, 2, 3, 4)
+enciphered: bytes = vavirerezi.bf_process(bytearray(b"data"), key, 1)
+floats: bytes = vavirerezi.bf_process(memoryview(b"data")[1:], [1.5] * 14, True)
+arrays: bytes = vavirerezi.bf_process(array.array("B", b"data"), tuple(key), 0)
+
+
+def mapped(m: mmap.mmap) -> bytes:
+    return vavirerezi.mt_xor_bytes(m, 1, 2, 3, 4)
