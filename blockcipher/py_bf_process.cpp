@@ -11,6 +11,10 @@ namespace {
 constexpr Py_ssize_t key_words = 14;
 constexpr char bad_key_message[] = "vals14 must be a sequence of exactly 14 ints";
 
+// From this size on (Python 3) other threads run during the key schedule and
+// the blocks, which take tens of microseconds at the least.
+constexpr Py_ssize_t unlocked_min = 8192;
+
 // Converts one key item to a word: its low 32 bits, accepting unsigned values
 // up to 2^32 - 1 and anything the interpreter's integer conversion takes
 // (negative integers in two's complement, floats truncated toward zero).
@@ -68,8 +72,6 @@ PyObject *py_bf_process(PyObject *self, PyObject *args) {
             goto done;
         store32_le(key + 4 * i, word);
     }
-    bf_key_setup(context, key, static_cast<int32_t>(sizeof key));
-
     // Fetching and converting the items ran Python code, which may have
     // changed what `data` refers to (see compat_data_refresh).
     if (compat_data_refresh(PyTuple_GET_ITEM(args, 0), &data) < 0)
@@ -77,19 +79,22 @@ PyObject *py_bf_process(PyObject *self, PyObject *args) {
 
     if (compat_output_new(&out, data.len) < 0)
         goto done;
-    {
-        const uint8_t *in = data.bytes;
-        size_t n = static_cast<size_t>(data.len);
-        size_t o = n - n % 8;
-        bf_crypt_blocks(in, context, out.bytes, n / 8, encrypt);
-        if (o < n) {
-            // The final partial block is zero-filled, transformed and cut back.
-            uint8_t block[8] = {0};
-            std::memcpy(block, in + o, n - o);
-            bf_crypt_block(block, context, block, encrypt);
-            std::memcpy(out.bytes + o, block, n - o);
-        }
+    // From here on no Python object is touched: the key schedule and the
+    // blocks may run without the interpreter lock.
+    COMPAT_BEGIN_UNLOCKED(data.len, unlocked_min)
+    bf_key_setup(context, key, static_cast<int32_t>(sizeof key));
+    const uint8_t *in = data.bytes;
+    size_t n = static_cast<size_t>(data.len);
+    size_t o = n - n % 8;
+    bf_crypt_blocks(in, context, out.bytes, n / 8, encrypt);
+    if (o < n) {
+        // The final partial block is zero-filled, transformed and cut back.
+        uint8_t block[8] = {0};
+        std::memcpy(block, in + o, n - o);
+        bf_crypt_block(block, context, block, encrypt);
+        std::memcpy(out.bytes + o, block, n - o);
     }
+    COMPAT_END_UNLOCKED()
     PyMem_Free(context);
     context = NULL;
     result = compat_output_finish(&out, data.len);

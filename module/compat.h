@@ -10,6 +10,12 @@
 // path. Lengths above INT_MAX are refused under both, with the
 // OverflowError that Python 2.7's parser raises.
 //
+// The interpreter lock. Python 3 releases it around the cores' work on data
+// of at least a size that each function names, so that other threads run
+// meanwhile (as hashlib and zlib do); only per-call state and the held buffer
+// are touched there. Below that size the hand-over would cost more than it
+// gives. Python 2.7 holds the lock for the whole call.
+//
 // Results out. Python 2.7 transforms into a buffer from PyMem_Malloc and
 // copies it into a new string, as specified. Python 3 makes the bytes object
 // first and transforms straight into it: no second buffer of the data's size,
@@ -111,6 +117,24 @@ inline long compat_as_long(PyObject *item) {
 #define COMPAT_BUILTINS_MODULE "builtins"
 #define COMPAT_DOC(text) text
 
+#ifdef VAVIREREZI_NEVER_UNLOCK // the baseline of the threads benchmark
+constexpr bool compat_may_unlock = false;
+#else
+constexpr bool compat_may_unlock = true;
+#endif
+
+// Brackets work on `len` bytes that touches no Python object, done without
+// the lock when `len` is at least `min`; nothing between the two may return
+// or jump out.
+#define COMPAT_BEGIN_UNLOCKED(len, min)                                                            \
+    {                                                                                              \
+        PyThreadState *compat_saved_ =                                                             \
+            compat_may_unlock && (len) >= (min) ? PyEval_SaveThread() : NULL;
+#define COMPAT_END_UNLOCKED()                                                                      \
+    if (compat_saved_ != NULL)                                                                     \
+        PyEval_RestoreThread(compat_saved_);                                                       \
+    }
+
 #else
 
 struct CompatData {
@@ -171,6 +195,9 @@ inline long compat_as_long(PyObject *item) {
 
 #define COMPAT_BUILTINS_MODULE "exceptions"
 #define COMPAT_DOC(text) NULL
+
+#define COMPAT_BEGIN_UNLOCKED(len, min) {
+#define COMPAT_END_UNLOCKED() }
 
 #endif
 

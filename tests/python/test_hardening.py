@@ -283,18 +283,24 @@ class ReferenceCountTest(unittest.TestCase):
 
 class ThreadTest(unittest.TestCase):
     def test_threads_get_single_thread_results(self):
+        # Sizes on both sides of the size from which Python 3 lets go of the
+        # interpreter lock, a few large enough for the threads to overlap.
         rng = random.Random(3)
+        sizes = [rng.randrange(0, 3000) for _ in range(48)] + [
+            rng.randrange(8000, 200000) for _ in range(14)] + [1 << 20, (1 << 20) + 5]
         jobs = []
-        for _ in range(64):
-            data = os.urandom(rng.randrange(0, 3000))
+        for size in sizes:
+            data = os.urandom(size)
             seeds = [rng.getrandbits(32) for _ in range(4)]
             key = [rng.getrandbits(32) for _ in range(14)]
             jobs.append((data, seeds, key, mt_xor_bytes(data, *seeds), bf_process(data, key, 1)))
         failures = []
 
         def worker(offset):
-            for k in range(300):
+            for k in range(100):
                 data, seeds, key, want_mt, want_bf = jobs[(offset + k) % len(jobs)]
+                if PY3 and k % 2:
+                    data = bytearray(data)  # a buffer that must be held, not copied
                 if mt_xor_bytes(data, *seeds) != want_mt or bf_process(data, key, 1) != want_bf:
                     failures.append((offset, k))
         threads = [threading.Thread(target=worker, args=(i * 7,)) for i in range(8)]
@@ -303,6 +309,26 @@ class ThreadTest(unittest.TestCase):
         for t in threads:
             t.join()
         self.assertEqual(failures, [])
+
+    @unittest.skipUnless(PY3, "Python 2.7 holds the interpreter lock for the whole call")
+    def test_data_written_meanwhile_never_crashes(self):
+        # Another thread writes into the bytearray being transformed: the
+        # result is some mix of old and new bytes, of the data's length.
+        data = bytearray(4 << 20)
+        stop = []
+
+        def scribble():
+            while not stop:
+                data[0:65536] = os.urandom(65536)
+        t = threading.Thread(target=scribble)
+        t.start()
+        try:
+            for _ in range(20):
+                self.assertEqual(len(mt_xor_bytes(data, 1, 2, 3, 4)), len(data))
+                self.assertEqual(len(bf_process(data, KEY, 1)), len(data))
+        finally:
+            stop.append(True)
+            t.join()
 
 
 def resident_kib():
