@@ -69,8 +69,15 @@ inline std::string size_label(size_t bytes) {
     return buf;
 }
 
-// Prints one table row per contender: time, throughput, ratio to `baseline`
-// (its speed over the baseline's; above 1 is faster).
+// The core clock in GHz that cycles per byte are reckoned with (0: none).
+inline double &report_ghz() {
+    static double ghz = 0;
+    return ghz;
+}
+
+// Prints one table row per contender: time, throughput, cycles per byte at
+// report_ghz(), ratio to `baseline` (its speed over the baseline's; above 1
+// is faster).
 inline void report(const std::string &job, size_t bytes, const std::vector<Result> &results,
                    const std::string &baseline) {
     double base = 0;
@@ -79,20 +86,21 @@ inline void report(const std::string &job, size_t bytes, const std::vector<Resul
             base = r.seconds;
     for (const auto &r : results) {
         double gbs = bytes ? static_cast<double>(bytes) / r.seconds / 1e9 : 0.0;
-        std::printf("| %-14s | %-8s | %-28s | %12.2f | %8.3f | %7.2fx |\n", job.c_str(),
-                    size_label(bytes).c_str(), r.name.c_str(), r.seconds * 1e6, gbs,
+        double cpb = bytes ? r.seconds * report_ghz() * 1e9 / static_cast<double>(bytes) : 0.0;
+        std::printf("| %-15s | %-8s | %-28s | %12.2f | %8.3f | %7.2f | %7.2fx |\n", job.c_str(),
+                    size_label(bytes).c_str(), r.name.c_str(), r.seconds * 1e6, gbs, cpb,
                     base / r.seconds);
     }
     std::fflush(stdout);
 }
 
 inline void report_header() {
-    std::printf("| %-14s | %-8s | %-28s | %12s | %8s | %8s |\n", "job", "size", "contender",
-                "median us", "GB/s", "ratio");
-    std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(16, '-').c_str(),
+    std::printf("| %-15s | %-8s | %-28s | %12s | %8s | %7s | %8s |\n", "job", "size", "contender",
+                "median us", "GB/s", "c/B", "ratio");
+    std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(17, '-').c_str(),
                 std::string(10, '-').c_str(), std::string(30, '-').c_str(),
                 std::string(14, '-').c_str(), std::string(10, '-').c_str(),
-                std::string(10, '-').c_str());
+                std::string(9, '-').c_str(), std::string(10, '-').c_str());
 }
 
 #endif

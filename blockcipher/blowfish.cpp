@@ -14,20 +14,21 @@ inline uint32_t bf_f(const BlowfishContext *c, uint32_t x) {
            c->s[3][x & 0xff];
 }
 
-// Two rounds per step, so that the halves trade roles instead of being
-// exchanged; after the 16 rounds the final exchange is folded into the
-// results. Each round key is XORed into a half before the F it waits for is
-// ready, which keeps it off the chain of dependent operations.
+// Sixteen rounds, two per step so that the halves trade roles instead of
+// being exchanged; the exchange after the last round is folded into the
+// results.
 __attribute__((always_inline)) inline void encrypt_pair(const BlowfishContext *context,
                                                         uint32_t &left, uint32_t &right) {
     const uint32_t *p = context->p;
-    uint32_t l = left ^ p[0], r = right;
+    uint32_t l = left, r = right;
     for (int i = 0; i < 16; i += 2) {
-        r = (r ^ p[i + 1]) ^ bf_f(context, l);
-        l = (l ^ p[i + 2]) ^ bf_f(context, r);
+        l ^= p[i];
+        r ^= bf_f(context, l);
+        r ^= p[i + 1];
+        l ^= bf_f(context, r);
     }
     left = r ^ p[17];
-    right = l; // already XORed with p[16]
+    right = l ^ p[16];
 }
 
 } // namespace
@@ -38,13 +39,15 @@ void bf_encrypt_words(const BlowfishContext *context, uint32_t *left, uint32_t *
 
 void bf_decrypt_words(const BlowfishContext *context, uint32_t *left, uint32_t *right) {
     const uint32_t *p = context->p;
-    uint32_t l = *left ^ p[17], r = *right;
+    uint32_t l = *left, r = *right;
     for (int i = 17; i > 1; i -= 2) {
-        r = (r ^ p[i - 1]) ^ bf_f(context, l);
-        l = (l ^ p[i - 2]) ^ bf_f(context, r);
+        l ^= p[i];
+        r ^= bf_f(context, l);
+        r ^= p[i - 1];
+        l ^= bf_f(context, r);
     }
     *left = r ^ p[0];
-    *right = l; // already XORed with p[1]
+    *right = l ^ p[1];
 }
 
 void bf_key_setup(BlowfishContext *context, const uint8_t *key, int32_t key_length) {

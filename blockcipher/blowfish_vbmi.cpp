@@ -9,6 +9,14 @@
 // top bit. The 32-bit additions of the round function are done plane by
 // plane, with the carries between planes kept in mask registers.
 //
+// The transposition of a batch, block j = 8m + t (register m, t-th block in
+// it), byte g of a block:
+//   loaded:           v[m] byte 8t + g  = byte g of block 8m + t
+//   byte permute:     v[m] byte 8g + t  (qword g of v[m]: byte g of blocks 8m..8m+7)
+//   qword transpose:  v[g] byte 8m + t  = byte g of block j: plane g
+// Both steps are their own inverses, so the way back is the same two steps in
+// the other order.
+//
 // Like the table-based scalar code, this is not constant-time.
 #include "../common/arch.h"
 #if VAVIREREZI_X86_64 // built for x86-64 alone
@@ -17,6 +25,7 @@
 
 #include <cstring>
 
+#include "../common/ternary_logic.h"
 #include "blowfish.h"
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -31,6 +40,13 @@
 namespace {
 
 constexpr size_t batch_blocks = 64;
+
+// Below this many blocks, slicing the context (4 KiB of tables) and the
+// transpositions cost more than the interleaved scalar path takes for the
+// whole call; a remainder of at least this many blocks after the whole
+// batches runs as a zero-padded batch of its own, a smaller one on the
+// interleaved path.
+constexpr size_t min_sliced_blocks = 16;
 
 // The byte-plane form of a context: table[box][k][x] is byte k of S[box][x];
 // pbyte[i][k] is byte k of the round key in step i (P reversed to decipher).
@@ -177,7 +193,7 @@ BF_VBMI void crypt_batches(const SlicedContext &sc, __m512i transpose, const uin
             for (int k = 0; k < 4; k++)
                 r[n].b[k] = _mm512_ternarylogic_epi32(
                     r[n].b[k], f[n].b[k], _mm512_set1_epi8(static_cast<char>(sc.pbyte[i + 1][k])),
-                    0x96);
+                    ternlog_xor3);
         bf_f_sliced<NB>(sc, r, f);
         for (int n = 0; n < NB; n++)
             for (int k = 0; k < 4; k++)
@@ -217,7 +233,7 @@ BF_VBMI void slice_context(const BlowfishContext *context, int encrypt, SlicedCo
 
 BF_VBMI void bf_crypt_blocks_vbmi(const uint8_t *input, const BlowfishContext *context,
                                   uint8_t *output, size_t nblocks, int encrypt) {
-    if (nblocks < 16) {
+    if (nblocks < min_sliced_blocks) {
         bf_crypt_blocks_interleaved(input, context, output, nblocks, encrypt);
         return;
     }
@@ -230,8 +246,7 @@ BF_VBMI void bf_crypt_blocks_vbmi(const uint8_t *input, const BlowfishContext *c
     for (; b + batch_blocks <= nblocks; b += batch_blocks)
         crypt_batches<1>(sc, transpose, input + 8 * b, output + 8 * b);
     size_t rest = nblocks - b;
-    if (rest >= 16) {
-        // Worth a batch of its own: run it on a zero-padded copy.
+    if (rest >= min_sliced_blocks) {
         alignas(64) uint8_t buf[8 * batch_blocks] = {0};
         std::memcpy(buf, input + 8 * b, 8 * rest);
         crypt_batches<1>(sc, transpose, buf, buf);

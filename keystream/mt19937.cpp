@@ -7,13 +7,6 @@
 
 using mt_impl::twist;
 
-namespace {
-
-constexpr uint32_t seed_mult_key = 1664525u;
-constexpr uint32_t seed_mult_final = 1566083941u;
-
-} // namespace
-
 void mt_seed_by_array(MtState *state, const uint32_t *key, int32_t key_length) {
     // The first phase does not depend on the key: start from its table.
     uint32_t *mt = state->word;
@@ -24,7 +17,7 @@ void mt_seed_by_array(MtState *state, const uint32_t *key, int32_t key_length) {
     uint32_t j = 0;
     uint32_t klen = static_cast<uint32_t>(key_length);
     for (uint32_t k = mt_n > klen ? mt_n : klen; k; k--) {
-        mt[i] = (mt[i] ^ ((mt[i - 1] ^ (mt[i - 1] >> 30)) * seed_mult_key)) + key[j] + j;
+        mt[i] = (mt[i] ^ ((mt[i - 1] ^ (mt[i - 1] >> 30)) * mt_key_mult)) + key[j] + j;
         i++;
         j++;
         if (i >= mt_n) {
@@ -35,14 +28,14 @@ void mt_seed_by_array(MtState *state, const uint32_t *key, int32_t key_length) {
             j = 0;
     }
     for (uint32_t k = mt_n - 1; k; k--) {
-        mt[i] = (mt[i] ^ ((mt[i - 1] ^ (mt[i - 1] >> 30)) * seed_mult_final)) - i;
+        mt[i] = (mt[i] ^ ((mt[i - 1] ^ (mt[i - 1] >> 30)) * mt_final_mult)) - i;
         i++;
         if (i >= mt_n) {
             mt[0] = mt[mt_n - 1];
             i = 1;
         }
     }
-    mt[0] = 0x80000000u;
+    mt[0] = mt_upper_mask;
 }
 
 void mt_regenerate_plain(const MtState *source, MtState *destination) {

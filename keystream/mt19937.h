@@ -11,8 +11,18 @@
 
 #include "../common/arch.h"
 
-constexpr int mt_n = 624; // words in a state block
-constexpr int mt_m = 397; // distance to the middle word
+// The published generator's constants, all in one place.
+constexpr int mt_n = 624;                       // words in a state block
+constexpr int mt_m = 397;                       // distance to the middle word
+constexpr uint32_t mt_upper_mask = 0x80000000u; // the bit a word gives the twist
+constexpr uint32_t mt_lower_mask = 0x7fffffffu; // the bits the next word gives
+constexpr uint32_t mt_matrix_a = 0x9908b0dfu;   // XORed in where the twisted word is odd
+constexpr uint32_t mt_init_seed = 19650218u;    // the array seeding starts from init_genrand(this)
+constexpr uint32_t mt_init_mult = 1812433253u;  // init_genrand's multiplier
+constexpr uint32_t mt_key_mult = 1664525u;      // the array seeding's key phase multiplier
+constexpr uint32_t mt_final_mult = 1566083941u; // and its final phase multiplier
+constexpr uint32_t mt_temper_b = 0x9d2c5680u;   // tempering mask after the shift by 7
+constexpr uint32_t mt_temper_c = 0xefc60000u;   // tempering mask after the shift by 15
 
 // One state block: 624 words, no read position.
 struct MtState {
@@ -34,9 +44,9 @@ struct MtInitialState {
 };
 constexpr MtInitialState mt_make_initial_state() {
     MtInitialState t{};
-    t.word[0] = 19650218u;
+    t.word[0] = mt_init_seed;
     for (uint32_t i = 1; i < mt_n; i++)
-        t.word[i] = 1812433253u * (t.word[i - 1] ^ (t.word[i - 1] >> 30)) + i;
+        t.word[i] = mt_init_mult * (t.word[i - 1] ^ (t.word[i - 1] >> 30)) + i;
     return t;
 }
 inline constexpr MtInitialState mt_initial_state = mt_make_initial_state();
@@ -44,8 +54,8 @@ inline constexpr MtInitialState mt_initial_state = mt_make_initial_state();
 // Returns the output word made from one state word.
 constexpr uint32_t mt_temper(uint32_t y) {
     y ^= y >> 11;
-    y ^= (y << 7) & 0x9d2c5680u;
-    y ^= (y << 15) & 0xefc60000u;
+    y ^= (y << 7) & mt_temper_b;
+    y ^= (y << 15) & mt_temper_c;
     y ^= y >> 18;
     return y;
 }

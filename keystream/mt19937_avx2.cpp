@@ -15,9 +15,9 @@ using mt_impl::twist;
 namespace {
 
 MT_AVX2 inline __m256i twist8(__m256i cur, __m256i next, __m256i far) {
-    const __m256i upper = _mm256_set1_epi32(static_cast<int>(mt_impl::upper_mask));
-    const __m256i lower = _mm256_set1_epi32(static_cast<int>(mt_impl::lower_mask));
-    const __m256i matrix = _mm256_set1_epi32(static_cast<int>(mt_impl::matrix_a));
+    const __m256i upper = _mm256_set1_epi32(static_cast<int>(mt_upper_mask));
+    const __m256i lower = _mm256_set1_epi32(static_cast<int>(mt_lower_mask));
+    const __m256i matrix = _mm256_set1_epi32(static_cast<int>(mt_matrix_a));
     __m256i y = _mm256_or_si256(_mm256_and_si256(cur, upper), _mm256_and_si256(next, lower));
     // All ones where y is odd, selecting the matrix word.
     __m256i odd = _mm256_srai_epi32(_mm256_slli_epi32(y, 31), 31);
@@ -32,9 +32,9 @@ MT_AVX2 inline __m256i load8(const uint32_t *p) {
 MT_AVX2 inline __m256i temper8(__m256i y) {
     y = _mm256_xor_si256(y, _mm256_srli_epi32(y, 11));
     y = _mm256_xor_si256(y, _mm256_and_si256(_mm256_slli_epi32(y, 7),
-                                             _mm256_set1_epi32(static_cast<int>(0x9d2c5680u))));
+                                             _mm256_set1_epi32(static_cast<int>(mt_temper_b))));
     y = _mm256_xor_si256(y, _mm256_and_si256(_mm256_slli_epi32(y, 15),
-                                             _mm256_set1_epi32(static_cast<int>(0xefc60000u))));
+                                             _mm256_set1_epi32(static_cast<int>(mt_temper_c))));
     return _mm256_xor_si256(y, _mm256_srli_epi32(y, 18));
 }
 

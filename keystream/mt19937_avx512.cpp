@@ -13,6 +13,7 @@
 
 #include <cstring>
 
+#include "../common/ternary_logic.h"
 #include "mt19937_impl.h"
 
 using mt_impl::twist;
@@ -21,11 +22,35 @@ using mt_impl::twist;
 
 namespace {
 
+constexpr int lanes = 16; // words in a vector
+
+// Regeneration runs in three segments: words [0, seg1_end) read only old
+// words, words [seg1_end, seg2_end) read the new word mt_n - mt_m places
+// back, and the last word reads the new word 0. In the one-pass block loop
+// each long segment is covered by whole vectors up to its `_vectors_end`,
+// then by two overlapping vectors: one there and one ending at the segment's
+// end (at `_tail`), both computed from the old words before either is stored.
+constexpr int seg1_end = mt_n - mt_m;                                               // 227
+constexpr int seg1_tail = seg1_end - lanes;                                         // 211
+constexpr int seg1_vectors_end = seg1_tail / lanes * lanes;                         // 208
+constexpr int seg2_end = mt_n - 1;                                                  // 623
+constexpr int seg2_tail = seg2_end - lanes;                                         // 607
+constexpr int seg2_vectors_end = seg1_end + (seg2_tail - seg1_end) / lanes * lanes; // 595
+static_assert(seg1_vectors_end <= seg1_tail && seg1_tail < seg1_vectors_end + lanes,
+              "the two last vectors of a segment overlap");
+static_assert(seg2_vectors_end <= seg2_tail && seg2_tail < seg2_vectors_end + lanes,
+              "the two last vectors of a segment overlap");
+
+// The bytes of the tail vector that the vector before it has not stored.
+constexpr __mmask64 tail_bytes(int vectors_end, int tail) {
+    return ~0ull << (4 * (vectors_end + lanes - tail));
+}
+
 MT_AVX512 inline __m512i twist16(__m512i cur, __m512i next, __m512i far) {
-    const __m512i lower = _mm512_set1_epi32(static_cast<int>(mt_impl::lower_mask));
-    const __m512i matrix = _mm512_set1_epi32(static_cast<int>(mt_impl::matrix_a));
+    const __m512i lower = _mm512_set1_epi32(static_cast<int>(mt_lower_mask));
+    const __m512i matrix = _mm512_set1_epi32(static_cast<int>(mt_matrix_a));
     // y = upper bit of cur, lower bits of next: a bitwise select on `lower`.
-    __m512i y = _mm512_ternarylogic_epi32(lower, next, cur, 0xca);
+    __m512i y = _mm512_ternarylogic_epi32(lower, next, cur, ternlog_select);
     __mmask16 odd = _mm512_test_epi32_mask(y, _mm512_set1_epi32(1));
     __m512i r = _mm512_xor_si512(far, _mm512_srli_epi32(y, 1));
     return _mm512_mask_xor_epi32(r, odd, r, matrix);
@@ -37,12 +62,12 @@ MT_AVX512 inline __m512i load16(const uint32_t *p) {
 
 // data ^ temper(y), with the last step of the tempering folded into the XOR.
 MT_AVX512 inline __m512i temper_xor16(__m512i y, __m512i data) {
-    const __m512i b = _mm512_set1_epi32(static_cast<int>(0x9d2c5680u));
-    const __m512i c = _mm512_set1_epi32(static_cast<int>(0xefc60000u));
+    const __m512i b = _mm512_set1_epi32(static_cast<int>(mt_temper_b));
+    const __m512i c = _mm512_set1_epi32(static_cast<int>(mt_temper_c));
     y = _mm512_xor_si512(y, _mm512_srli_epi32(y, 11));
-    y = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(y, 7), b, 0x78);
-    y = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(y, 15), c, 0x78);
-    return _mm512_ternarylogic_epi32(data, y, _mm512_srli_epi32(y, 18), 0x96);
+    y = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(y, 7), b, ternlog_xor_and);
+    y = _mm512_ternarylogic_epi32(y, _mm512_slli_epi32(y, 15), c, ternlog_xor_and);
+    return _mm512_ternarylogic_epi32(data, y, _mm512_srli_epi32(y, 18), ternlog_xor3);
 }
 
 } // namespace
@@ -54,14 +79,14 @@ MT_AVX512 void mt_regenerate_avx512(const MtState *source, MtState *destination)
     if (source != destination)
         std::memcpy(d, source->word, sizeof destination->word);
     int k = 0;
-    for (; k + 16 <= mt_n - mt_m; k += 16)
+    for (; k + lanes <= seg1_end; k += lanes)
         _mm512_storeu_si512(d + k, twist16(load16(d + k), load16(d + k + 1), load16(d + k + mt_m)));
-    for (; k < mt_n - mt_m; k++)
+    for (; k < seg1_end; k++)
         d[k] = twist(d[k], d[k + 1], d[k + mt_m]);
-    for (; k + 16 <= mt_n - 1; k += 16)
+    for (; k + lanes <= seg2_end; k += lanes)
         _mm512_storeu_si512(
             d + k, twist16(load16(d + k), load16(d + k + 1), load16(d + k + (mt_m - mt_n))));
-    for (; k < mt_n - 1; k++)
+    for (; k < seg2_end; k++)
         d[k] = twist(d[k], d[k + 1], d[k + (mt_m - mt_n)]);
     d[mt_n - 1] = twist(d[mt_n - 1], d[0], d[mt_m - 1]);
 }
@@ -84,13 +109,13 @@ MT_AVX512 inline void xor_partial(const uint32_t *words, const uint8_t *in, uint
 MT_AVX512 void mt_impl::xor_span_avx512(const uint32_t *words, const uint8_t *in, uint8_t *out,
                                         size_t n) {
     size_t j = 0;
-    for (; j + 128 <= n; j += 128, words += 32) {
+    for (; j + 128 <= n; j += 128, words += 2 * lanes) {
         __m512i a = temper_xor16(load16(words), _mm512_loadu_si512(in + j));
-        __m512i b = temper_xor16(load16(words + 16), _mm512_loadu_si512(in + j + 64));
+        __m512i b = temper_xor16(load16(words + lanes), _mm512_loadu_si512(in + j + 64));
         _mm512_storeu_si512(out + j, a);
         _mm512_storeu_si512(out + j + 64, b);
     }
-    for (; j < n; j += 64, words += 16)
+    for (; j < n; j += 64, words += lanes)
         xor_partial(words, in + j, out + j, n - j < 64 ? n - j : 64);
 }
 
@@ -125,34 +150,37 @@ MT_AVX512 void mt_impl::regenerate_xor_block_avx512(MtState *state, const uint8_
         __m512i data = _mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1);
         _mm512_storeu_si512(dst, temper_xor16(words, data));
     };
+    // Each segment: whole vectors, then the two overlapping last ones, the
+    // tail one storing only the bytes of the words the other did not.
+    constexpr int back = mt_m - mt_n; // where the second segment reads
     int k = 0;
-    for (; k + 16 <= 208; k += 16) {
+    for (; k + lanes <= seg1_vectors_end; k += lanes) {
         __m512i v = twist16(load16(d + k), load16(d + k + 1), load16(d + k + mt_m));
         _mm512_storeu_si512(d + k, v);
         emit_all(in + 4 * k, out + 4 * k, v);
     }
     {
-        // Words 208-223 and 211-226.
-        __m512i a = twist16(load16(d + 208), load16(d + 209), load16(d + 208 + mt_m));
-        __m512i b = twist16(load16(d + 211), load16(d + 212), load16(d + 211 + mt_m));
-        _mm512_storeu_si512(d + 208, a);
-        _mm512_storeu_si512(d + 211, b);
-        emit_all(in + 4 * 208, out + 4 * 208, a);
-        emit(in + 4 * 211, out + 4 * 211, b, ~0ull << 52); // words 224-226
+        constexpr int e = seg1_vectors_end, t = seg1_tail;
+        __m512i a = twist16(load16(d + e), load16(d + e + 1), load16(d + e + mt_m));
+        __m512i b = twist16(load16(d + t), load16(d + t + 1), load16(d + t + mt_m));
+        _mm512_storeu_si512(d + e, a);
+        _mm512_storeu_si512(d + t, b);
+        emit_all(in + 4 * e, out + 4 * e, a);
+        emit(in + 4 * t, out + 4 * t, b, tail_bytes(e, t));
     }
-    for (k = mt_n - mt_m; k + 16 <= 595; k += 16) {
-        __m512i v = twist16(load16(d + k), load16(d + k + 1), load16(d + k + (mt_m - mt_n)));
+    for (k = seg1_end; k + lanes <= seg2_vectors_end; k += lanes) {
+        __m512i v = twist16(load16(d + k), load16(d + k + 1), load16(d + k + back));
         _mm512_storeu_si512(d + k, v);
         emit_all(in + 4 * k, out + 4 * k, v);
     }
     {
-        // Words 595-610 and 607-622.
-        __m512i a = twist16(load16(d + 595), load16(d + 596), load16(d + 595 + (mt_m - mt_n)));
-        __m512i b = twist16(load16(d + 607), load16(d + 608), load16(d + 607 + (mt_m - mt_n)));
-        _mm512_storeu_si512(d + 595, a);
-        _mm512_storeu_si512(d + 607, b);
-        emit_all(in + 4 * 595, out + 4 * 595, a);
-        emit(in + 4 * 607, out + 4 * 607, b, ~0ull << 16); // words 611-622
+        constexpr int e = seg2_vectors_end, t = seg2_tail;
+        __m512i a = twist16(load16(d + e), load16(d + e + 1), load16(d + e + back));
+        __m512i b = twist16(load16(d + t), load16(d + t + 1), load16(d + t + back));
+        _mm512_storeu_si512(d + e, a);
+        _mm512_storeu_si512(d + t, b);
+        emit_all(in + 4 * e, out + 4 * e, a);
+        emit(in + 4 * t, out + 4 * t, b, tail_bytes(e, t));
     }
     d[mt_n - 1] = twist(d[mt_n - 1], d[0], d[mt_m - 1]);
     xor_span_plain(d + mt_n - 1, in + 4 * (mt_n - 1), out + 4 * (mt_n - 1), 4);

@@ -6,13 +6,9 @@
 
 namespace mt_impl {
 
-constexpr uint32_t upper_mask = 0x80000000u;
-constexpr uint32_t lower_mask = 0x7fffffffu;
-constexpr uint32_t matrix_a = 0x9908b0dfu;
-
 inline uint32_t twist(uint32_t cur, uint32_t next, uint32_t far) {
-    uint32_t y = (cur & upper_mask) | (next & lower_mask);
-    return far ^ (y >> 1) ^ ((0u - (y & 1u)) & matrix_a);
+    uint32_t y = (cur & mt_upper_mask) | (next & mt_lower_mask);
+    return far ^ (y >> 1) ^ ((0u - (y & 1u)) & mt_matrix_a);
 }
 
 // XORs `n` bytes with the tempered `words` (ceil(n / 4) of them are read).

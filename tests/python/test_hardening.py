@@ -67,6 +67,11 @@ class OldStyle:  # a classic class under 2.7, an ordinary one under 3
     pass
 
 
+class OldStyleInt:
+    def __int__(self):
+        return 7
+
+
 def big_sparse_mmap():
     f = tempfile.TemporaryFile()
     f.truncate(2 ** 31 + 16)
@@ -161,6 +166,9 @@ TABLE = [
      py(TypeError, None)),
     ("bf: key item classic instance", bf_process, ("a", KEY[:13] + [OldStyle()], 1), {},
      py(AttributeError, TypeError)),
+    ("bf: key item classic instance with __int__", bf_process,
+     ("a", KEY[:13] + [OldStyleInt()], 1), {}, None),
+    ("bf: key item Decimal", bf_process, ("a", KEY[:13] + [decimal.Decimal("5.5")], 1), {}, None),
     ("bf: key item 2**63", bf_process, ("abc", KEY[:13] + [2 ** 63], 1), {}, None),
     ("bf: key item 2**64 - 1", bf_process, ("abc", KEY[:13] + [2 ** 64 - 1], 1), {}, None),
     ("bf: key item huge", bf_process, ("a", KEY[:13] + [2 ** 64], 1), {}, OverflowError),
