@@ -23,9 +23,9 @@ import vavirerezi
 
 
 def load_locked(path):
-    spec = importlib.util.spec_from_file_location("vavirerezi", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("vavirerezi", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     assert module.__file__ != vavirerezi.__file__
     return module
 

@@ -1,7 +1,7 @@
 // The few places where the Python 2.7 and Python 3 builds differ, each behind
 // one name, so that the binding has a single source.
 //
-// Data in. Python 2.7 takes `data` with the "s#" format, as specified: a
+// Data in. Python 2.7 takes `data` with the "s#" format, as it always has: a
 // str, a unicode object in the default encoding, or a read-only
 // single-segment buffer, as a pointer and an int length. Python 3 takes it
 // with "s*": a str (as UTF-8) or any object with a C-contiguous buffer
@@ -17,7 +17,7 @@
 // gives. Python 2.7 holds the lock for the whole call.
 //
 // Results out. Python 2.7 transforms into a buffer from PyMem_Malloc and
-// copies it into a new string, as specified. Python 3 makes the bytes object
+// copies it into a new string, as it always has. Python 3 makes the bytes object
 // first and transforms straight into it: no second buffer of the data's size,
 // no copy, and no fresh pages to fault in for the buffer on every call.
 #ifndef VAVIREREZI_COMPAT_H

@@ -213,6 +213,18 @@ class BadInputTableTest(unittest.TestCase):
                 self.assertEqual(str(caught.exception), MESSAGE, description)
             self.assertIsNone(PyErr_Occurred(), description)
 
+    @unittest.skipUnless(PY3, "Python 2.7 takes no bytearray")
+    def test_failed_calls_release_the_data_buffer(self):
+        # A buffer still held after a failed call would keep it from resizing.
+        data = bytearray(TEXT)
+        failing = [(mt_xor_bytes, (data, 1.5, 2, 3, 4)), (mt_xor_bytes, (data, 1, 2, 3, None)),
+                   (bf_process, (data, KEY[:13], 1)), (bf_process, (data, KEY[:13] + ["x"], 1)),
+                   (bf_process, (data, KEY, 1.5)), (bf_process, (data, KEY, 2 ** 40))]
+        for function, args in failing:
+            self.assertRaises(Exception, function, *args)
+        data.extend(b"resizable")
+        self.assertEqual(len(data), len(TEXT) + 9)
+
     def test_successful_results_are_right(self):
         want = mt_xor_bytes(TEXT, 1, 2, 3, 4)
         for data in (array.array("B", TEXT), CTYPES_ARRAY) + ((bytearray(TEXT), memoryview(TEXT))
