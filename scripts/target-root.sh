@@ -24,7 +24,7 @@ if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
   exit 1
 fi
 debs=$(mktemp -d)
-chmod 755 "$debs" # apt downloads as its own user
+chown _apt "$debs" 2>/dev/null || true # apt downloads as its own user
 trap 'rm -rf "$debs"' EXIT
 (cd "$debs" && apt-get download "${packages[@]/%/:$arch}")
 rm -rf "$root"
