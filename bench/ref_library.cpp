@@ -15,8 +15,8 @@
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
-EXPORT void ref_mt_xor_bytes(const uint8_t *data, size_t len, uint32_t s0, uint32_t s1,
-                             uint32_t s2, uint32_t offset, uint8_t *out) {
+EXPORT void ref_mt_xor_bytes(const uint8_t *data, size_t len, uint32_t s0, uint32_t s1, uint32_t s2,
+                             uint32_t offset, uint8_t *out) {
     const uint32_t key[3] = {s0, s1, s2};
     ref_mt_xor(key, offset, data, out, len);
 }
