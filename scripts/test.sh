@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the optimised build (core, module,
 # allocation-fault, soak and memcheck tests), the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, the bounded fuzz runs, and
+# AddressSanitizer and UndefinedBehaviorSanitizer, the cores' thread test under
+# ThreadSanitizer, the bounded fuzz runs, and
 # the portability stage (cross builds for aarch64 and s390x under qemu-user,
 # older x86-64 CPUs under qemu-x86_64). Installs the packages it needs first,
 # where missing. VAVIREREZI_SKIP_PORTABILITY=1 leaves the last stage out of a
@@ -21,6 +22,11 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_SANITIZE
   -DVAVIREREZI_BENCH=OFF
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== thread sanitizer (the cores from several threads)"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_TSAN=ON -DVAVIREREZI_BENCH=OFF
+cmake --build build-tsan -j"$jobs" --target core_tests
+ctest --test-dir build-tsan --output-on-failure -R '^Threads\.'
 
 echo "== fuzzing (${FUZZ_SECONDS:-25} s a target)"
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_FUZZ=ON \
