@@ -50,12 +50,5 @@ EXPORT void core_bf_process(const uint8_t *data, size_t len, const uint8_t *key,
                             uint8_t *out) {
     BlowfishContext ctx;
     bf_key_setup(&ctx, key, 56);
-    size_t o = len - len % 8;
-    bf_crypt_blocks(data, &ctx, out, len / 8, encrypt);
-    if (o < len) {
-        uint8_t block[8] = {0};
-        std::memcpy(block, data + o, len - o);
-        bf_crypt_block(block, &ctx, block, encrypt);
-        std::memcpy(out + o, block, len - o);
-    }
+    bf_crypt_bytes(data, &ctx, out, len, encrypt);
 }

@@ -93,6 +93,18 @@ void bf_crypt_block(const uint8_t *input, const BlowfishContext *context, uint8_
     store32_le(output + 4, r);
 }
 
+void bf_crypt_bytes(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
+                    size_t len, int encrypt) {
+    size_t whole = len - len % 8;
+    bf_crypt_blocks(input, context, output, whole / 8, encrypt);
+    if (whole < len) {
+        uint8_t block[8] = {0};
+        std::memcpy(block, input + whole, len - whole);
+        bf_crypt_block(block, context, block, encrypt);
+        std::memcpy(output + whole, block, len - whole);
+    }
+}
+
 void bf_crypt_blocks_plain(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
                            size_t nblocks, int encrypt) {
     for (size_t b = 0; b < nblocks; b++)

@@ -39,6 +39,12 @@ void bf_crypt_block(const uint8_t *input, const BlowfishContext *context, uint8_
 void bf_crypt_blocks(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
                      size_t nblocks, int encrypt);
 
+// Transforms `len` bytes from `input` to `output` (distinct buffers) in ECB
+// mode: the whole blocks with bf_crypt_blocks, and a final block of fewer
+// than 8 bytes zero-filled, transformed and cut back to its length.
+void bf_crypt_bytes(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
+                    size_t len, int encrypt);
+
 // The implementations that bf_crypt_blocks chooses between, for tests and
 // benchmarks; each gives the same bytes. The plain one goes a block at a
 // time, the interleaved one four independent blocks at a time; on x86-64 the

@@ -1,7 +1,5 @@
 // bf_process(data, vals14, encrypt): Blowfish in ECB mode over a whole string,
 // under a 56-byte key given as 14 integers.
-#include <cstring>
-
 #include "../module/module.h"
 #include "blowfish.h"
 #include "bytes.h"
@@ -83,17 +81,7 @@ PyObject *py_bf_process(PyObject *self, PyObject *args) {
     // blocks may run without the interpreter lock.
     COMPAT_BEGIN_UNLOCKED(data.len, unlocked_min)
     bf_key_setup(context, key, static_cast<int32_t>(sizeof key));
-    const uint8_t *in = data.bytes;
-    size_t n = static_cast<size_t>(data.len);
-    size_t o = n - n % 8;
-    bf_crypt_blocks(in, context, out.bytes, n / 8, encrypt);
-    if (o < n) {
-        // The final partial block is zero-filled, transformed and cut back.
-        uint8_t block[8] = {0};
-        std::memcpy(block, in + o, n - o);
-        bf_crypt_block(block, context, block, encrypt);
-        std::memcpy(out.bytes + o, block, n - o);
-    }
+    bf_crypt_bytes(data.bytes, context, out.bytes, static_cast<size_t>(data.len), encrypt);
     COMPAT_END_UNLOCKED()
     PyMem_Free(context);
     context = NULL;
