@@ -20,6 +20,7 @@ import time
 import timeit
 
 import vavirerezi
+from bench_module import cpu_model, median  # beside this script
 
 
 def load_locked(path):
@@ -28,19 +29,6 @@ def load_locked(path):
     found.loader.exec_module(module)
     assert module.__file__ != vavirerezi.__file__
     return module
-
-
-def cpu_model():
-    with open("/proc/cpuinfo") as f:
-        for line in f:
-            if line.startswith("model name"):
-                return line.split(":", 1)[1].strip()
-    return platform.processor() or "unknown"
-
-
-def median(xs):
-    xs = sorted(xs)
-    return xs[len(xs) // 2]
 
 
 def calls_for(module, name, size, key):

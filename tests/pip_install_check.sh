@@ -12,8 +12,9 @@ trap 'rm -rf "$work"' EXIT
 
 mkdir "$work/src"
 tar -C "$src" --exclude='./build*' --exclude='./.git' -cf - . | tar -C "$work/src" -xf -
+py3=$("$python" -c 'import sys; print(int(sys.version_info[0] >= 3))')
 extra=()
-if "$python" -c 'import sys; sys.exit(sys.version_info[0] < 3)'; then
+if [ "$py3" = 1 ]; then
   extra=(--no-build-isolation) # nothing can be fetched for an isolated build
 fi
 pip=("$python" -m pip --disable-pip-version-check)
@@ -52,7 +53,7 @@ case "$exports" in
   *) echo "unexpected exports: $exports" >&2; exit 1 ;;
 esac
 
-if "$python" -c 'import sys; sys.exit(sys.version_info[0] < 3)'; then
+if [ "$py3" = 1 ]; then
   cmp "$work/site/vavirerezi-stubs/__init__.pyi" "$src/stubs/vavirerezi-stubs/__init__.pyi"
   echo "type stubs installed beside the module"
 fi
