@@ -1,11 +1,10 @@
 """Builds and installs vavirerezi with pip, for Python 2.7 or Python 3.
 
-    python2.7 -m pip install .
-    python3 -m pip install --no-build-isolation .
+    python -m pip install --no-build-isolation .
 
-The sources and flags are those of the CMake build, read from
-module/sources.txt. Nothing is downloaded: the build needs only setuptools
-and a C++17 compiler.
+The metadata and version are in setup.cfg; the sources and flags are those of
+the CMake build, read from module/sources.txt. Nothing is downloaded: the
+build needs only setuptools and a C++17 compiler.
 """
 import base64
 import hashlib
@@ -20,6 +19,19 @@ from setuptools import Command, Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
+# Build products go under build-pip/<interpreter>, beside (not inside) the
+# CMake build directories, one per interpreter so that builds can run at once.
+BUILD_BASE = os.path.join("build-pip", "py%d%d" % sys.version_info[:2])
+
+
+def version():
+    """The package version, from setup.cfg (the module reports it as __version__)."""
+    with open(os.path.join(ROOT, "setup.cfg")) as f:
+        for line in f:
+            name, sep, value = line.partition("=")
+            if sep and name.strip() == "version":
+                return value.strip()
+    raise ValueError("setup.cfg names no version")
 
 
 def target_arch():
@@ -85,10 +97,16 @@ class BdistWheel(Command):
     def tag(self):
         """The interpreter's own tag, as pip lists it first among the
         compatible ones (pip debug --verbose), for a platform wheel."""
-        python = "cp%d%d" % sys.version_info[:2]
-        if hasattr(sys, "abiflags"):
+        implementation = getattr(sys, "implementation", None)
+        if implementation is not None and implementation.name == "pypy":
+            # pp39, and the ABI of the extension suffix: pypy39_pp73
+            python = "pp%d%d" % sys.version_info[:2]
+            abi = sysconfig.get_config_var("SOABI").replace("-", "_").replace(".", "_")
+        elif hasattr(sys, "abiflags"):
+            python = "cp%d%d" % sys.version_info[:2]
             abi = python + sys.abiflags
         else:  # 2.7: the flags of the build, d(ebug), m (pymalloc), u (wide unicode)
+            python = "cp%d%d" % sys.version_info[:2]
             config = sysconfig.get_config_var
             abi = python + ("d" if config("Py_DEBUG") else "") + (
                 "m" if config("WITH_PYMALLOC") else "") + (
@@ -161,22 +179,25 @@ CONFIG["flag"].append("-g0")
 CONFIG["link"].append("-Wl,--strip-debug")
 
 
+# Build trees per interpreter; a source distribution keeps its metadata
+# (egg-info) at its top, where every tool looks, and takes nothing from them.
+OPTIONS = {"build": {"build_base": BUILD_BASE}}
+if "sdist" not in sys.argv:
+    OPTIONS["egg_info"] = {"egg_base": BUILD_BASE}
+
 
 def main():
-    # Build products go under build-pip/<interpreter>, beside (not inside) the
-    # CMake build directories, one per interpreter so that builds can run at once.
     if not os.path.isdir(BUILD_BASE):
         os.makedirs(BUILD_BASE)
+    # Name, version, description, licence and Requires-Python: setup.cfg.
     setup(
-        name="vavirerezi",
-        version="1.0.0",
-        description="MT19937 key-stream XOR and Blowfish ECB over byte strings",
         ext_modules=[
             Extension(
                 "vavirerezi",
                 sources=CONFIG["source"],
                 extra_compile_args=CONFIG["flag"],
                 extra_link_args=CONFIG["link"],
+                define_macros=[("VAVIREREZI_VERSION", '"%s"' % version())],
                 language="c++",
             )
         ],
@@ -185,11 +206,9 @@ def main():
         package_dir={"vavirerezi-stubs": "stubs/vavirerezi-stubs"},
         package_data={"vavirerezi-stubs": ["__init__.pyi"]},
         cmdclass=COMMANDS,
-        options={"build": {"build_base": BUILD_BASE}, "egg_info": {"egg_base": BUILD_BASE}},
+        options=OPTIONS,
     )
 
-
-BUILD_BASE = os.path.join("build-pip", "py%d%d" % sys.version_info[:2])
 
 if __name__ == "__main__":
     main()

@@ -50,7 +50,7 @@ PyObject *py_bf_process(PyObject *self, PyObject *args) {
     uint8_t key[4 * key_words];
 
     if (!PySequence_Check(vals14) || PySequence_Size(vals14) != key_words) {
-        PyErr_SetString(error_type, bad_key_message);
+        PyErr_SetString(COMPAT_VALUE_ERROR, bad_key_message);
         goto done;
     }
 

@@ -6,8 +6,10 @@
 #      the same name;
 #   2. a `python2.7` on PATH (a pyenv shim may be there and not run);
 #   3. the pyenv installs under $(pyenv root)/versions/2.7*.
-# Sets PYTHON27_EXECUTABLE, PYTHON27_INCLUDE_DIR and PYTHON27_VERSION, or stops
-# configuration with one message naming everything that was tried.
+# Where found, sets VAVIREREZI_PY27, PYTHON27_EXECUTABLE, PYTHON27_INCLUDE_DIR,
+# PYTHON27_VERSION and PYTHON27_SITE (its site-packages below its prefix).
+# Where not, one message names everything that was tried: a status line when
+# VAVIREREZI_PYTHON27 is AUTO, an error that stops configuration when it is ON.
 
 include(PyenvRoot)
 
@@ -48,14 +50,24 @@ if(NOT Python2_FOUND)
   if(NOT _py27_tried_text)
     set(_py27_tried_text "nothing")
   endif()
-  message(FATAL_ERROR
+  set(_py27_message
     "Python 2.7 with its development headers was not found. Looked for: the "
     "PYTHON27_EXECUTABLE cache or environment variable, a working python2.7 on "
     "PATH, and pyenv installs under ${VAVIREREZI_PYENV_ROOT}/versions/2.7*. Tried: "
-    "${_py27_tried_text}. Set -DPYTHON27_EXECUTABLE=/path/to/python2.7, or "
-    "-DVAVIREREZI_PYTHON=OFF to build the cores and their tests alone.")
+    "${_py27_tried_text}.")
+  if(VAVIREREZI_PYTHON27 STREQUAL "ON")
+    message(FATAL_ERROR ${_py27_message} " Set -DPYTHON27_EXECUTABLE=/path/to/python2.7, or "
+      "-DVAVIREREZI_PYTHON27=OFF to build without the Python 2.7 module.")
+  endif()
+  message(STATUS ${_py27_message} " No Python 2.7 module is built "
+    "(-DVAVIREREZI_PYTHON27=ON makes this an error).")
+  return()
 endif()
 set(PYTHON27_EXECUTABLE "${Python2_EXECUTABLE}" CACHE FILEPATH "Python 2.7 interpreter" FORCE)
 set(PYTHON27_INCLUDE_DIR "${Python2_INCLUDE_DIRS}")
 set(PYTHON27_VERSION "${Python2_VERSION}")
+execute_process(COMMAND "${PYTHON27_EXECUTABLE}" -c
+  "import sysconfig; print(sysconfig.get_path('platlib', vars={'base': '', 'platbase': ''}).lstrip('/'))"
+  OUTPUT_VARIABLE PYTHON27_SITE OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(VAVIREREZI_PY27 ON)
 message(STATUS "Python ${PYTHON27_VERSION}: ${PYTHON27_EXECUTABLE} (headers in ${PYTHON27_INCLUDE_DIR})")

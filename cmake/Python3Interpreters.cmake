@@ -1,13 +1,15 @@
 # Python 3 interpreters to build (and test) the module for as well.
 #
 # VAVIREREZI_PYTHON3 (cache, list): the interpreters; if unset, every pyenv
-# install of Python 3.8 or later. A cross build takes only this list, and
+# install of Python 3.8 or later and a PyPy 3 on PATH, or where there are
+# none of those, the python3 on PATH. A cross build takes only this list, and
 # runs each interpreter (one for the target) through the target's emulator.
-# For each one found working, sets PY3_<tag>_COMMAND (the interpreter, behind
-# the emulator where there is one), PY3_<tag>_INCLUDE_DIR and PY3_<tag>_SUFFIX,
-# and appends <tag> (for example 311) to VAVIREREZI_PY3_TAGS. VAVIREREZI_PY3_MAIN
-# is the one that benchmarks and checks run under where one is enough: 311
-# where it is built for, else the newest.
+# For each one found working with its headers, sets PY3_<tag>_COMMAND (the
+# interpreter, behind the emulator where there is one), PY3_<tag>_INCLUDE_DIR,
+# PY3_<tag>_SUFFIX and PY3_<tag>_SITE (its site-packages below its prefix),
+# and appends <tag> (py311, pypy39, ...) to VAVIREREZI_PY3_TAGS.
+# VAVIREREZI_PY3_MAIN is the CPython that benchmarks and checks run under
+# where one is enough: py311 where it is built for, else the newest.
 
 include(PyenvRoot)
 
@@ -24,13 +26,23 @@ elseif(NOT _py3_candidates)
       list(APPEND _py3_candidates "${dir}/bin/python3")
     endif()
   endforeach()
+  if(NOT _py3_candidates)
+    find_program(_py3_on_path NAMES python3 NO_CACHE)
+    if(_py3_on_path)
+      list(APPEND _py3_candidates "${_py3_on_path}")
+    endif()
+  endif()
+  find_program(_pypy3_on_path NAMES pypy3 NO_CACHE)
+  if(_pypy3_on_path)
+    list(APPEND _py3_candidates "${_pypy3_on_path}")
+  endif()
 endif()
 
 set(VAVIREREZI_PY3_TAGS "")
 foreach(candidate IN LISTS _py3_candidates)
   execute_process(
     COMMAND ${_py3_launcher} "${candidate}" -c
-      "import sys, sysconfig; assert sys.version_info >= (3, 8); sys.stdout.write('%d%d;%s;%s;%s' % (sys.version_info[0], sys.version_info[1], sysconfig.get_paths()['include'], sysconfig.get_config_var('EXT_SUFFIX'), sysconfig.get_config_var('MULTIARCH') or ''))"
+      "import sys, sysconfig; assert sys.version_info >= (3, 8); sys.stdout.write('%s%d%d;%s;%s;%s;%s' % ('pypy' if sys.implementation.name == 'pypy' else 'py', sys.version_info[0], sys.version_info[1], sysconfig.get_paths()['include'], sysconfig.get_config_var('EXT_SUFFIX'), sysconfig.get_config_var('MULTIARCH') or '', sysconfig.get_path('platlib', vars={'base': '', 'platbase': ''}).lstrip('/')))"
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_QUIET)
   if(NOT rc EQUAL 0)
     message(STATUS "Python 3 candidate ${candidate}: not a working Python 3.8 or later, skipped")
@@ -40,6 +52,7 @@ foreach(candidate IN LISTS _py3_candidates)
   list(GET out 1 include_dir)
   list(GET out 2 suffix)
   list(GET out 3 multiarch)
+  list(GET out 4 site)
   if(NOT EXISTS "${include_dir}/Python.h" OR tag IN_LIST VAVIREREZI_PY3_TAGS)
     continue()
   endif()
@@ -52,13 +65,20 @@ foreach(candidate IN LISTS _py3_candidates)
   set(PY3_${tag}_COMMAND ${_py3_launcher} "${candidate}")
   set(PY3_${tag}_INCLUDE_DIR "${include_dir}")
   set(PY3_${tag}_SUFFIX "${suffix}")
+  set(PY3_${tag}_SITE "${site}")
   list(APPEND VAVIREREZI_PY3_TAGS "${tag}")
   message(STATUS "Python 3 build for ${candidate} (${suffix})")
 endforeach()
 
 set(VAVIREREZI_PY3_MAIN "")
-if("311" IN_LIST VAVIREREZI_PY3_TAGS)
-  set(VAVIREREZI_PY3_MAIN 311)
-elseif(VAVIREREZI_PY3_TAGS)
-  list(GET VAVIREREZI_PY3_TAGS -1 VAVIREREZI_PY3_MAIN)
+set(VAVIREREZI_PY3_NEWEST "") # the newest CPython
+foreach(tag IN LISTS VAVIREREZI_PY3_TAGS)
+  if(tag MATCHES "^py[0-9]")
+    set(VAVIREREZI_PY3_NEWEST ${tag})
+  endif()
+endforeach()
+if("py311" IN_LIST VAVIREREZI_PY3_TAGS)
+  set(VAVIREREZI_PY3_MAIN py311)
+else()
+  set(VAVIREREZI_PY3_MAIN "${VAVIREREZI_PY3_NEWEST}")
 endif()

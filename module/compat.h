@@ -114,7 +114,9 @@ inline long compat_as_long(PyObject *item) {
     return v;
 }
 
-#define COMPAT_BUILTINS_MODULE "builtins"
+// The type of the module's own argument errors: the interpreter's ValueError
+// itself, found without a lookup by name, so it needs no module state.
+#define COMPAT_VALUE_ERROR PyExc_ValueError
 #define COMPAT_DOC(text) text
 
 #ifdef VAVIREREZI_NEVER_UNLOCK // the baseline of the threads benchmark
@@ -193,7 +195,8 @@ inline long compat_as_long(PyObject *item) {
     return PyInt_AsLong(item);
 }
 
-#define COMPAT_BUILTINS_MODULE "exceptions"
+// Resolved by name when the module is first initialised (module.cpp).
+#define COMPAT_VALUE_ERROR error_type
 #define COMPAT_DOC(text) NULL
 
 #define COMPAT_BEGIN_UNLOCKED(len, min) {

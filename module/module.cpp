@@ -1,8 +1,6 @@
 // Module initialisation: resolves the error type and registers the methods.
 #include "module.h"
 
-PyObject *error_type = NULL;
-
 // Documentation for Python 3's help() and inspect.signature (the first lines
 // are the text signature, in the form CPython's own built-ins use). The
 // Python 2.7 build documents nothing: COMPAT_DOC gives it NULL.
@@ -12,7 +10,7 @@ static const char module_doc[] =
     "mode under a 56-byte key of 14 integers. Both return bytes of the data's length.";
 
 static const char mt_xor_bytes_doc[] =
-    "mt_xor_bytes($module, data, seed0, seed1, seed2, offset, /)\n"
+    "mt_xor_bytes(data, seed0, seed1, seed2, offset, /)\n"
     "--\n"
     "\n"
     "Return data XORed with an MT19937 key stream, as bytes of the same length.\n"
@@ -28,7 +26,7 @@ static const char mt_xor_bytes_doc[] =
     "of 2**31 bytes or more.";
 
 static const char bf_process_doc[] =
-    "bf_process($module, data, vals14, encrypt, /)\n"
+    "bf_process(data, vals14, encrypt, /)\n"
     "--\n"
     "\n"
     "Return data enciphered (encrypt non-zero) or deciphered (encrypt 0) with Blowfish\n"
@@ -52,13 +50,36 @@ static PyMethodDef method_table[] = {
     {NULL, NULL, 0, NULL},
 };
 
+// The loader finds the initialisation function by name; it is the library's
+// only export.
+#if PY_MAJOR_VERSION >= 3
+
+#ifndef VAVIREREZI_VERSION
+#error "VAVIREREZI_VERSION (the package version, from setup.cfg) must be defined"
+#endif
+
+static struct PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "vavirerezi", module_doc, -1, method_table, NULL, NULL, NULL, NULL,
+};
+
+extern "C" __attribute__((visibility("default"))) PyObject *PyInit_vavirerezi(void) {
+    PyObject *module = PyModule_Create(&module_def);
+    if (module != NULL && PyModule_AddStringConstant(module, "__version__", VAVIREREZI_VERSION) < 0)
+        Py_CLEAR(module);
+    return module;
+}
+
+#else
+
+PyObject *error_type = NULL;
+
 // Resolves the built-in ValueError for our own errors. If it cannot be
 // found, a class of our own stands in; the failed lookup's error is left
 // pending, so the loader still reports the import as failed. If the name
 // holds something other than an exception class (rebound by Python code),
 // raising it would fail, so the interpreter's own ValueError stands in.
 static void resolve_error_type(void) {
-    PyObject *builtins = PyImport_ImportModule(COMPAT_BUILTINS_MODULE);
+    PyObject *builtins = PyImport_ImportModule("exceptions");
     if (builtins != NULL) {
         error_type = PyObject_GetAttrString(builtins, "ValueError"); // owned for good
         Py_DecRef(builtins);
@@ -71,23 +92,6 @@ static void resolve_error_type(void) {
     if (error_type == NULL)
         error_type = PyErr_NewException((char *)"vavirerezi.ValueError", NULL, NULL);
 }
-
-// The loader finds the initialisation function by name; it is the library's
-// only export.
-#if PY_MAJOR_VERSION >= 3
-
-static struct PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "vavirerezi", module_doc, -1, method_table, NULL, NULL, NULL, NULL,
-};
-
-extern "C" __attribute__((visibility("default"))) PyObject *PyInit_vavirerezi(void) {
-    resolve_error_type();
-    if (PyErr_Occurred())
-        return NULL;
-    return PyModule_Create(&module_def);
-}
-
-#else
 
 extern "C" __attribute__((visibility("default"))) void initvavirerezi(void) {
     resolve_error_type();

@@ -4,9 +4,12 @@
 
 #include "compat.h"
 
+#if PY_MAJOR_VERSION < 3
 // The exception type raised for the module's own argument errors; resolved
 // once when the module is imported and held for the life of the process.
+// (Python 3 raises the interpreter's own ValueError: COMPAT_VALUE_ERROR.)
 extern PyObject *error_type;
+#endif
 
 // Entry functions behind the module's methods. `self` is unused; `args` is the
 // tuple of positional arguments. Each returns a new reference, or NULL with

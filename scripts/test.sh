@@ -2,41 +2,86 @@
 # Builds everything and runs every test: the optimised build (core, module,
 # allocation-fault, soak and memcheck tests), the same suite built with
 # AddressSanitizer and UndefinedBehaviorSanitizer, the cores' thread test under
-# ThreadSanitizer, the bounded fuzz runs, and
-# the portability stage (cross builds for aarch64 and s390x under qemu-user,
-# older x86-64 CPUs under qemu-x86_64). Installs the packages it needs first,
-# where missing. VAVIREREZI_SKIP_PORTABILITY=1 leaves the last stage out of a
-# quick local run; CI always runs it.
+# ThreadSanitizer, the bounded fuzz runs, the package as users install it
+# (source distribution, pip, cmake --install), and the portability stage
+# (cross builds for aarch64 and s390x under qemu-user, older x86-64 CPUs under
+# qemu-x86_64). Installs the packages it needs first, where missing. Ends with
+# one line for the whole run, "N passed, N failed, N skipped", and exits
+# non-zero when anything failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs="$(nproc)"
+echo "Needs Debian's package mirror: installing missing packages (first run only) and the" \
+  "portability stage (it downloads the cross targets' packages). Offline, once the packages" \
+  "are installed: VAVIREREZI_SKIP_PORTABILITY=1 bash scripts/test.sh"
 bash scripts/install-deps.sh all
+
+VAVIREREZI_TALLY=$(mktemp)
+export VAVIREREZI_TALLY
+. scripts/tally.sh
+failed_stages=()
+finish() {
+  local rc=$?
+  if [ "$rc" != 0 ]; then
+    echo "0 1 0" >>"$VAVIREREZI_TALLY" # a build or set-up step that stopped the run
+  fi
+  echo "== summary"
+  if [ "${#failed_stages[@]}" -gt 0 ]; then
+    echo "failing stages: ${failed_stages[*]}"
+  fi
+  echo "tests: $(tally_line)"
+  rm -f "$VAVIREREZI_TALLY"
+  if [ "$rc" = 0 ] && [ "${#failed_stages[@]}" -gt 0 ]; then
+    exit 1
+  fi
+}
+trap finish EXIT
+
+# stage NAME COMMAND...: a stage whose failing tests do not stop the others;
+# one that fails without a failed test counted (a build step, say) counts as one.
+failed_count() {
+  awk '{ f += $2 } END { print f + 0 }' "$VAVIREREZI_TALLY"
+}
+stage() {
+  local name=$1 before
+  shift
+  before=$(failed_count)
+  if ! "$@"; then
+    failed_stages+=("$name")
+    if [ "$(failed_count)" = "$before" ]; then
+      echo "0 1 0" >>"$VAVIREREZI_TALLY"
+    fi
+  fi
+}
 
 echo "== optimised build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
+stage optimised counted_ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== sanitizer build"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_SANITIZE=ON \
   -DVAVIREREZI_BENCH=OFF
 cmake --build build-asan -j"$jobs"
-ctest --test-dir build-asan --output-on-failure -j"$jobs"
+stage sanitizer counted_ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 echo "== thread sanitizer (the cores from several threads)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_TSAN=ON -DVAVIREREZI_BENCH=OFF
 cmake --build build-tsan -j"$jobs" --target core_tests
-ctest --test-dir build-tsan --output-on-failure -R '^Threads\.'
+stage tsan counted_ctest --test-dir build-tsan --output-on-failure -R '^Threads\.'
 
 echo "== fuzzing (${FUZZ_SECONDS:-25} s a target)"
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_FUZZ=ON \
   -DVAVIREREZI_BENCH=OFF -DFUZZ_SECONDS="${FUZZ_SECONDS:-25}"
 cmake --build build-fuzz -j"$jobs"
-ctest --test-dir build-fuzz --output-on-failure -j"$jobs"
+stage fuzzing counted_ctest --test-dir build-fuzz --output-on-failure -j"$jobs"
+
+echo "== the package: source distribution, pip into fresh environments, cmake --install"
+stage package bash tests/package_check.sh
 
 if [ -n "${VAVIREREZI_SKIP_PORTABILITY:-}" ] && [ "${CI:-}" != true ]; then
   echo "== portability stage skipped (VAVIREREZI_SKIP_PORTABILITY is set)"
 else
   echo "== portability"
-  bash scripts/portability.sh
+  stage portability bash scripts/portability.sh
 fi

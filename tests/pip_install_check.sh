@@ -3,7 +3,7 @@
 # SRC, offline; checks its tag against the interpreter's own, that its library
 # carries no debug information and exports one symbol; installs the wheel
 # into a fresh directory and runs the module tests against that install from
-# outside the source tree. Also checks which bdist_wheel setup.py takes.
+# outside the source tree (installed_tests.sh). Also checks which bdist_wheel setup.py takes.
 set -euo pipefail
 python=$1
 src=$2
@@ -53,13 +53,4 @@ case "$exports" in
   *) echo "unexpected exports: $exports" >&2; exit 1 ;;
 esac
 
-if [ "$py3" = 1 ]; then
-  cmp "$work/site/vavirerezi-stubs/__init__.pyi" "$src/stubs/vavirerezi-stubs/__init__.pyi"
-  echo "type stubs installed beside the module"
-fi
-
-cp -r "$src/tests/python" "$work/tests"
-cd "$work/tests"
-export PYTHONPATH="$work/site" VAVIREREZI_SKIP_SOAK=1 VAVIREREZI_SKIP_HUGE=1
-"$python" -c "import vavirerezi; assert vavirerezi.__file__.startswith('$work/site'), vavirerezi.__file__; print('installed at ' + vavirerezi.__file__)"
-"$python" -m unittest test_mt_xor_bytes test_bf_process test_surface test_hardening
+bash "$src/tests/installed_tests.sh" "$python" "$work/site" "$src"

@@ -2,9 +2,13 @@
 
 `bytes` is `str` under 2.7 and the module returns that type under both."""
 import os
+import platform
 import sys
 
 PY3 = sys.version_info[0] >= 3
+# Reference counts, the C API through ctypes.pythonapi and the allocator shim
+# are CPython's; PyPy's emulation of the C API has none of them.
+CPYTHON = platform.python_implementation() == "CPython"
 
 if PY3:
     xrange = range
@@ -47,3 +51,15 @@ def as_buffer(data, k):
         kinds += [bytearray, lambda d: memoryview(b"pad" + d + b"pad")[3:3 + len(d)],
                   lambda d: array.array("B", d)]
     return kinds[k % len(kinds)](data)
+
+
+def error_pending():
+    """Whether the interpreter's error indicator is set outside any call (a
+    module function that left an error behind its result); False where
+    that cannot be asked (PyPy)."""
+    if not CPYTHON:
+        return False
+    import ctypes
+    occurred = ctypes.pythonapi.PyErr_Occurred
+    occurred.restype = ctypes.c_void_p
+    return occurred() is not None

@@ -130,7 +130,6 @@ class InputTypesTest(unittest.TestCase):
         else:  # unicode is encoded in the default encoding, ASCII
             self.assertRaises(UnicodeEncodeError, mt_xor_bytes, u"\u20ac", 1, 2, 3, 4)
 
-    @unittest.skipIf(PY3, "Python 3 refuses an mmap as data before its size matters")
     def test_data_of_2_31_bytes_or_more_is_refused(self):
         if sys.maxsize <= 2 ** 32:
             self.skipTest("needs a 64-bit interpreter")

@@ -7,7 +7,7 @@ from compat import PY3
 FUNCTIONS = {"mt_xor_bytes", "bf_process"}
 MODULE_ATTRIBUTES = {"__doc__", "__file__", "__name__", "__package__"}
 if PY3:
-    MODULE_ATTRIBUTES |= {"__loader__", "__spec__"}
+    MODULE_ATTRIBUTES |= {"__loader__", "__spec__", "__version__"}
 
 
 class SurfaceTest(unittest.TestCase):
@@ -36,6 +36,7 @@ class SurfaceTest(unittest.TestCase):
         self.assertEqual(str(inspect.signature(vavirerezi.bf_process)),
                          "(data, vals14, encrypt, /)")
         self.assertIn("MT19937", vavirerezi.__doc__)
+        self.assertRegex(vavirerezi.__version__, r"^[0-9]+\.[0-9]+\.[0-9]+$")
         for name, words in [("mt_xor_bytes", ["offset", "least significant", "TypeError"]),
                             ("bf_process", ["ECB", "zero-filled", "ValueError"])]:
             doc = getattr(vavirerezi, name).__doc__

@@ -1,0 +1,49 @@
+# Sourced by the test scripts: counts what each test run passed, failed and
+# skipped into the file $VAVIREREZI_TALLY (one line "passed failed skipped" a
+# run), so that scripts/test.sh can end with one line for all of them.
+
+# counted_ctest ARGS...: ctest with ARGS, its counts taken from its JUnit report.
+counted_ctest() {
+  local report rc=0
+  report=$(mktemp)
+  ctest "$@" --output-junit "$report" || rc=$?
+  if [ -s "$report" ]; then
+    # The first tag, <testsuite tests= failures= disabled= skipped=>, spans lines.
+    tr '\n' ' ' <"$report" | sed -n 's/.*<testsuite[^>]* tests="\([0-9]*\)"[^>]* failures="\([0-9]*\)"[^>]* disabled="\([0-9]*\)"[^>]* skipped="\([0-9]*\)".*/\1 \2 \3 \4/p' |
+      awk '{ print $1 - $2 - $3 - $4, $2, $3 + $4 }' >>"$VAVIREREZI_TALLY"
+  elif [ "$rc" != 0 ]; then
+    echo "0 1 0" >>"$VAVIREREZI_TALLY" # ctest itself failed before any test
+  fi
+  rm -f "$report"
+  return "$rc"
+}
+
+# counted_unittest COMMAND...: a `python -m unittest` run, its counts taken from
+# its closing lines ("Ran N tests", then "OK (skipped=K)" or "FAILED (...)").
+counted_unittest() {
+  local log rc=0
+  log=$(mktemp)
+  "$@" 2>&1 | tee "$log" || rc=$?
+  awk -v rc="$rc" '
+    /^Ran [0-9]+ tests? in/ { ran = $2 }
+    /^(OK|FAILED)/ {
+      n = split($0, parts, /[(), =]+/)
+      for (i = 1; i < n; i++) {
+        if (parts[i] == "errors" || (parts[i] == "failures" && parts[i - 1] != "expected")) failed += parts[i + 1]
+        if (parts[i] == "skipped") skipped += parts[i + 1]
+      }
+    }
+    END {
+      if (ran == "") { print 0, 1, 0; exit }
+      if (rc != 0 && failed == 0) failed = 1
+      print ran - failed - skipped, failed + 0, skipped + 0
+    }' "$log" >>"$VAVIREREZI_TALLY"
+  rm -f "$log"
+  return "$rc"
+}
+
+# tally_line: "N passed, N failed, N skipped" over every run counted so far.
+tally_line() {
+  awk '{ p += $1; f += $2; s += $3 } END { printf "%d passed, %d failed, %d skipped\n", p, f, s }' \
+    "$VAVIREREZI_TALLY"
+}

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Usage: installed_tests.sh PYTHON SITE SRC
+# Runs the module tests of the source tree SRC under PYTHON against the module
+# installed in the directory SITE, from a copy outside the tree; checks that
+# the module imported is that one, and under Python 3 that the type stubs
+# were installed beside it.
+set -euo pipefail
+python=$1
+site=$2
+src=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+if "$python" -c 'import sys; sys.exit(sys.version_info[0] < 3)'; then
+  cmp "$site/vavirerezi-stubs/__init__.pyi" "$src/stubs/vavirerezi-stubs/__init__.pyi"
+  echo "type stubs installed beside the module"
+fi
+cp -r "$src/tests/python" "$work/tests"
+cd "$work/tests"
+export PYTHONPATH="$site" VAVIREREZI_SKIP_SOAK=1 VAVIREREZI_SKIP_HUGE=1
+"$python" -c "import vavirerezi; assert vavirerezi.__file__.startswith('$site'), vavirerezi.__file__; print('installed at ' + vavirerezi.__file__)"
+"$python" -m unittest test_mt_xor_bytes test_bf_process test_surface test_hardening
