@@ -12,11 +12,7 @@ trap 'rm -rf "$work"' EXIT
 
 mkdir "$work/src"
 tar -C "$src" --exclude='./build*' --exclude='./.git' -cf - . | tar -C "$work/src" -xf -
-py3=$("$python" -c 'import sys; print(int(sys.version_info[0] >= 3))')
-extra=()
-if [ "$py3" = 1 ]; then
-  extra=(--no-build-isolation) # nothing can be fetched for an isolated build
-fi
+extra=(--no-build-isolation) # nothing can be fetched for an isolated build
 pip=("$python" -m pip --disable-pip-version-check)
 
 # setup.py uses the tools' own bdist_wheel where they have one (here a
