@@ -6,19 +6,23 @@ For each call and size, three contenders run interleaved in one process:
              output buffer copied into a new byte string, as a module would;
   core       this project's cores alone, through ctypes, into a buffer
              allocated once: what the call costs without the interpreter;
-  vavirerezi the module.
+  vavirerezi the module, returning a new byte string;
+  output=    (Python 3) the module writing into one buffer, reused;
 in two patterns: the same call repeated, and calls interleaved with other
 allocations of the data's size (a few kept alive, as a program's would be).
 Prints median times per call, the speed over the reference, the core's share
 of the module call, and minor page faults per call (getrusage); in the
 interleaved pattern, net of the other allocations, which run alone as well. Checks that
-all contenders give the same bytes.
+all contenders give the same bytes. Last, under Python 3, the peak memory
+of transforming a 256 MiB bytearray, returned and in place (output=), each
+in a fresh process.
 
 Usage: bench_module.py LIBRARY [sizes...]; LIBRARY is bench/libvavirerezi_bench.so.
 """
 from __future__ import print_function
 
 import ctypes
+import os
 import platform
 import random
 import resource
@@ -28,6 +32,7 @@ import timeit
 
 import vavirerezi
 
+PY3 = sys.version_info[0] >= 3
 ROUNDS = 9
 SAMPLE = 0.02  # seconds a round, at least one call
 
@@ -108,11 +113,10 @@ def compare(name, size, pattern, contenders):
             times[i] = [t - alone_time for t in times[i]]
             faults[i] -= alone_faults * calls[i]
     base = median(times[0])
-    module = median(times[len(contenders) - 1])
     core = median(times[1])
     for (who, _), t, nf, nc in zip(contenders, times, faults, calls):
         m = median(t)
-        share = "%5.0f%%" % (100.0 * core / module) if who == "vavirerezi" else "     "
+        share = "%5.0f%%" % (100.0 * core / m) if who in ("vavirerezi", "output=") else "     "
         print("| %-12s | %-7s | %-11s | %-10s | %12.2f | %8.2fx | %s | %10.1f | %6.2f%% |"
               % (name, label(size), pattern, who, m * 1e6, base / m, share,
                  max(0.0, float(nf) / nc), max(0.0, 100.0 * nf / nc / max(1, size // 4096))))
@@ -158,21 +162,60 @@ def main():
 
         module_mt = lambda: vavirerezi.mt_xor_bytes(data, *seeds)  # noqa: E731
         module_bf = lambda: vavirerezi.bf_process(data, key, 1)  # noqa: E731
-        for ref, core, module in ((ref_mt, core_mt, module_mt), (ref_bf, core_bf, module_bf)):
+        into = bytearray(size)
+        into_mt = lambda: vavirerezi.mt_xor_bytes(data, *seeds, output=into)  # noqa: E731
+        into_bf = lambda: vavirerezi.bf_process(data, key, 1, output=into)  # noqa: E731
+        for ref, core, module, module_into in ((ref_mt, core_mt, module_mt, into_mt),
+                                               (ref_bf, core_bf, module_bf, into_bf)):
             want = ref()
             core()
             assert core_out.raw[:size] == want and module() == want, "disagreement at %d" % size
+            if PY3:
+                module_into()
+                assert into == want, "output= disagrees at %d" % size
         for pattern in ("repeated", "interleaved"):
-            compare("mt_xor_bytes", size, pattern, [
-                ("reference", ref_mt),
-                ("core", core_mt),
-                ("vavirerezi", module_mt),
-            ])
-            compare("bf_process", size, pattern, [
-                ("reference", ref_bf),
-                ("core", core_bf),
-                ("vavirerezi", module_bf),
-            ])
+            for name, ref, core, module, module_into in (
+                    ("mt_xor_bytes", ref_mt, core_mt, module_mt, into_mt),
+                    ("bf_process", ref_bf, core_bf, module_bf, into_bf)):
+                compare(name, size, pattern, [("reference", ref), ("core", core),
+                                              ("vavirerezi", module)]
+                        + ([("output=", module_into)] if PY3 else []))
+    if PY3:
+        peak_memory()
+
+
+PEAK = """
+import resource, sys
+sys.path.insert(0, {path!r})
+import vavirerezi
+data = bytearray(256 << 20)
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+if sys.argv[1] == "returned":
+    result = vavirerezi.{call}
+else:
+    vavirerezi.{call_into}
+after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print((after - before) // 1024)
+"""
+
+
+def peak_memory():
+    """Peak memory a call adds on top of its 256 MiB data, in a fresh process
+    each (ru_maxrss is the process's peak)."""
+    import subprocess
+    calls = [("mt_xor_bytes", "mt_xor_bytes(data, 1, 2, 3, 4)",
+              "mt_xor_bytes(data, 1, 2, 3, 4, output=data)"),
+             ("bf_process", "bf_process(data, list(range(14)), 1)",
+              "bf_process(data, list(range(14)), 1, output=data)")]
+    print()
+    print("| %-12s | %-22s | %-21s |" % ("call, 256 MiB", "returned: peak +MiB", "output= in place: +MiB"))
+    print("|---------------|------------------------|------------------------|")
+    for name, call, call_into in calls:
+        code = PEAK.format(call=call, call_into=call_into,
+                           path=os.path.dirname(vavirerezi.__file__))
+        got = [subprocess.check_output([sys.executable, "-c", code, how]).decode().strip()
+               for how in ("returned", "in place")]
+        print("| %-13s | %22s | %22s |" % (name, got[0], got[1]))
 
 
 if __name__ == "__main__":

@@ -39,14 +39,15 @@ void bf_crypt_block(const uint8_t *input, const BlowfishContext *context, uint8_
 void bf_crypt_blocks(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
                      size_t nblocks, int encrypt);
 
-// Transforms `len` bytes from `input` to `output` (distinct buffers) in ECB
-// mode: the whole blocks with bf_crypt_blocks, and a final block of fewer
-// than 8 bytes zero-filled, transformed and cut back to its length.
+// Transforms `len` bytes from `input` to `output` in ECB mode: the whole
+// blocks with bf_crypt_blocks, and a final block of fewer than 8 bytes
+// zero-filled, transformed and cut back to its length. `input` and `output`
+// may be the same buffer (but not otherwise overlap).
 void bf_crypt_bytes(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
                     size_t len, int encrypt);
 
 // The implementations that bf_crypt_blocks chooses between, for tests and
-// benchmarks; each gives the same bytes. The plain one goes a block at a
+// benchmarks; each gives the same bytes, also in place. The plain one goes a block at a
 // time, the interleaved one four independent blocks at a time; on x86-64 the
 // VBMI one (callable where bf_have_vbmi() is true) runs byte-sliced, 128
 // blocks in flight.

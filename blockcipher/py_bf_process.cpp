@@ -13,6 +13,9 @@ constexpr char bad_key_message[] = "vals14 must be a sequence of exactly 14 ints
 // the blocks, which take tens of microseconds at the least.
 constexpr Py_ssize_t unlocked_min = 8192;
 
+// Keyword names for the Python 3 parser: three positional-only arguments.
+[[maybe_unused]] const char *const keywords[] = {"", "", "", "output", NULL};
+
 // Converts one key item to a word: its low 32 bits, accepting unsigned values
 // up to 2^32 - 1 and anything the interpreter's integer conversion takes
 // (negative integers in two's complement, floats truncated toward zero).
@@ -34,23 +37,40 @@ int value_to_u32(PyObject *item, uint32_t *word) {
 
 } // namespace
 
+#if PY_MAJOR_VERSION >= 3
+PyObject *py_bf_process(PyObject *self, PyObject *args, PyObject *kwargs) {
+#else
 PyObject *py_bf_process(PyObject *self, PyObject *args) {
+#endif
     (void)self;
     CompatData data;
-    PyObject *vals14; // borrowed from args
+    PyObject *vals14;        // borrowed from args
+    PyObject *output = NULL; // borrowed; Python 3's output= alone
     int encrypt;
-    if (!PyArg_ParseTuple(args, COMPAT_DATA_FORMAT "Oi", COMPAT_DATA_ARGS(data), &vals14, &encrypt))
+    if (!COMPAT_PARSE("Oi", "bf_process", keywords, output, COMPAT_DATA_ARGS(data), &vals14,
+                      &encrypt))
         return NULL;
     if (compat_data_open(&data) < 0)
         return NULL;
 
     PyObject *result = NULL;
     BlowfishContext *context = NULL;
-    CompatOutput out = {};
+    CompatOutput out;
     uint8_t key[4 * key_words];
+    if (compat_output_open(&out, output, &data, "bf_process") < 0)
+        goto done;
 
-    if (!PySequence_Check(vals14) || PySequence_Size(vals14) != key_words) {
+    if (!PySequence_Check(vals14)) {
         PyErr_SetString(COMPAT_VALUE_ERROR, bad_key_message);
+        goto done;
+    }
+    if (Py_ssize_t n = PySequence_Size(vals14); n != key_words) {
+        // An interrupt, an exit request or a MemoryError from __len__ goes
+        // on to the caller; any other failure to take the length is a bad
+        // key (under Python 3 the failure is the ValueError's __context__).
+        if (n < 0 && PyErr_Occurred() && compat_error_is_fatal())
+            goto done;
+        compat_raise_replacing(COMPAT_VALUE_ERROR, bad_key_message);
         goto done;
     }
 

@@ -70,9 +70,11 @@ constexpr uint32_t mt_temper(uint32_t y) {
 void mt_xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, size_t len);
 
 // The implementations that mt_regenerate and mt_xor_keystream choose between
-// at run time, for tests and benchmarks. Each gives the same words. The plain
-// ones run anywhere; the x86-64 ones exist only there, the AVX2 ones callable
-// where mt_have_avx2() is true, the AVX-512 ones where mt_have_avx512() is.
+// at run time, for tests and benchmarks. Each gives the same words, and each
+// key-stream routine the same bytes also with `in` and `out` the same buffer.
+// The plain ones run anywhere; the x86-64 ones exist only there, the AVX2
+// ones callable where mt_have_avx2() is true, the AVX-512 ones where
+// mt_have_avx512() is.
 void mt_regenerate_plain(const MtState *source, MtState *destination);
 void mt_xor_keystream_plain(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
                             size_t len);

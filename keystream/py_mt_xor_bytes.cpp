@@ -8,20 +8,32 @@
 // interpreter lock over and back can cost.
 constexpr Py_ssize_t unlocked_min = 256 * 1024;
 
+// Keyword names for the Python 3 parser: five positional-only arguments.
+[[maybe_unused]] static const char *const keywords[] = {"", "", "", "", "", "output", NULL};
+
+#if PY_MAJOR_VERSION >= 3
+PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args, PyObject *kwargs) {
+#else
 PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
+#endif
     (void)self;
     CompatData data;
     unsigned long seed0, seed1, seed2, offset;
-    if (!PyArg_ParseTuple(args, COMPAT_DATA_FORMAT "kkkk", COMPAT_DATA_ARGS(data), &seed0, &seed1,
-                          &seed2, &offset))
+    PyObject *output = NULL; // borrowed; Python 3's output= alone
+    if (!COMPAT_PARSE("kkkk", "mt_xor_bytes", keywords, output, COMPAT_DATA_ARGS(data), &seed0,
+                      &seed1, &seed2, &offset))
         return NULL;
     if (compat_data_open(&data) < 0)
         return NULL;
 
+    CompatOutput out;
+    if (compat_output_open(&out, output, &data, "mt_xor_bytes") < 0) {
+        compat_data_close(&data);
+        return NULL;
+    }
     PyObject *result = NULL;
     MtState *seed_block = NULL;
     MtState *work = NULL;
-    CompatOutput out = {};
     const uint32_t key[3] = {static_cast<uint32_t>(seed0), static_cast<uint32_t>(seed1),
                              static_cast<uint32_t>(seed2)};
     // The read position is compared unsigned: any offset whose low 32 bits

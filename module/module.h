@@ -12,9 +12,15 @@ extern PyObject *error_type;
 #endif
 
 // Entry functions behind the module's methods. `self` is unused; `args` is the
-// tuple of positional arguments. Each returns a new reference, or NULL with
-// the interpreter's error indicator set.
+// tuple of positional arguments, and under Python 3 `kwargs` the keywords
+// (output= alone). Each returns a new reference, or NULL with the
+// interpreter's error indicator set.
+#if PY_MAJOR_VERSION >= 3
+PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args, PyObject *kwargs);
+PyObject *py_bf_process(PyObject *self, PyObject *args, PyObject *kwargs);
+#else
 PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args);
 PyObject *py_bf_process(PyObject *self, PyObject *args);
+#endif
 
 #endif

@@ -179,6 +179,22 @@ TEST(Blowfish, DecryptInvertsEncryptAlsoInPlace) {
             bf_crypt_block(in, &ctx, buf, -1);
             ASSERT_EQ(0, std::memcmp(buf, enc, 8));
         }
+        // Whole strings: the blocks, then the zero-filled final block cut
+        // back, the same into a second buffer and in place.
+        size_t len = rng() % 80;
+        std::vector<uint8_t> data(len), want(len), apart(len);
+        for (auto &b : data)
+            b = static_cast<uint8_t>(rng());
+        for (size_t o = 0; o < len; o += 8) {
+            uint8_t block[8] = {};
+            std::memcpy(block, data.data() + o, std::min<size_t>(8, len - o));
+            bf_crypt_block(block, &ctx, block, trial & 1);
+            std::memcpy(want.data() + o, block, std::min<size_t>(8, len - o));
+        }
+        bf_crypt_bytes(data.data(), &ctx, apart.data(), len, trial & 1);
+        ASSERT_EQ(apart, want) << "length " << len;
+        bf_crypt_bytes(data.data(), &ctx, data.data(), len, trial & 1);
+        ASSERT_EQ(data, want) << "in place, length " << len;
     }
 }
 

@@ -150,6 +150,12 @@ TEST(MtXorKeystream, EveryPathMatchesReferenceForOffsetsAndLengths) {
                 if (len > 0) {
                     EXPECT_LE(index, static_cast<uint32_t>(mt_n));
                 }
+                // In place, at the same odd alignment.
+                path.regenerate(&seed, &work);
+                index = offset;
+                path.xor_keystream(&work, &index, in.data() + 3, in.data() + 3, len);
+                ASSERT_TRUE(std::equal(want.begin(), want.end(), in.begin() + 3))
+                    << path.name << " in place, offset " << offset << " length " << len;
             }
         }
     }

@@ -1,12 +1,45 @@
 # Types of the vavirerezi extension module's Python 3 build.
-from typing import Sequence, SupportsIndex, SupportsInt, Union
+from typing import Optional, Protocol, SupportsIndex, SupportsInt, Union, overload
 
-from _typeshed import ReadableBuffer
+from _typeshed import ReadableBuffer, WriteableBuffer
+
+__version__: str
 
 # A str (encoded as UTF-8) or any C-contiguous bytes-like object.
 _Data = Union[str, ReadableBuffer]
 
-def mt_xor_bytes(data: _Data, seed0: int, seed1: int, seed2: int, offset: int, /) -> bytes: ...
-def bf_process(
-    data: _Data, vals14: Sequence[Union[SupportsInt, SupportsIndex]], encrypt: SupportsIndex, /
+# What vals14 must offer: a length and items by index that convert to
+# integers (a list, tuple, array, range or any object with these two).
+class _Key(Protocol):
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int, /) -> Union[SupportsInt, SupportsIndex]: ...
+
+# Without output, the result is returned; with it, written there (None); an
+# output that may be either gives either.
+@overload
+def mt_xor_bytes(
+    data: _Data, seed0: int, seed1: int, seed2: int, offset: int, /, *, output: None = None
 ) -> bytes: ...
+@overload
+def mt_xor_bytes(
+    data: _Data, seed0: int, seed1: int, seed2: int, offset: int, /, *, output: WriteableBuffer
+) -> None: ...
+@overload
+def mt_xor_bytes(
+    data: _Data,
+    seed0: int,
+    seed1: int,
+    seed2: int,
+    offset: int,
+    /,
+    *,
+    output: Optional[WriteableBuffer] = None,
+) -> Optional[bytes]: ...
+@overload
+def bf_process(data: _Data, vals14: _Key, encrypt: SupportsIndex, /, *, output: None = None) -> bytes: ...
+@overload
+def bf_process(data: _Data, vals14: _Key, encrypt: SupportsIndex, /, *, output: WriteableBuffer) -> None: ...
+@overload
+def bf_process(
+    data: _Data, vals14: _Key, encrypt: SupportsIndex, /, *, output: Optional[WriteableBuffer] = None
+) -> Optional[bytes]: ...

@@ -6,9 +6,10 @@ to make the same call again successfully. Under 2.7 they are PyMem blocks
 (working state, then the output buffer; the result string is made from it);
 under Python 3 the working state from PyMem, then the result object itself,
 transformed in place. Either way mt_xor_bytes makes three and bf_process
-two."""
+two; into a caller's buffer (output=, Python 3) one fewer each."""
 import ctypes
 import os
+import sys
 import unittest
 
 import vavirerezi
@@ -34,6 +35,16 @@ CALLS = {
     "bf_process": (lambda: vavirerezi.bf_process(b"y" * 5003, KEY, 1), 2),
     "bf_process empty": (lambda: vavirerezi.bf_process(b"", KEY, 0), 2),
 }
+if sys.version_info[0] >= 3:
+    # Into the caller's buffer: the working state alone, no result object.
+    OUT = bytearray(5000)
+    CALLS["mt_xor_bytes output="] = (
+        lambda: vavirerezi.mt_xor_bytes(b"x" * 5000, 1, 2, 3, 4, output=OUT) or bytes(OUT), 2)
+
+    def bf_in_place():
+        data = bytearray(b"y" * 5003)
+        return vavirerezi.bf_process(data, KEY, 1, output=data) or bytes(data)
+    CALLS["bf_process output= in place"] = (bf_in_place, 1)
 
 
 @unittest.skipIf(not CPYTHON, "the shim interposes CPython's allocator, which PyPy's C API "

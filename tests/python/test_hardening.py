@@ -98,6 +98,7 @@ TABLE = [
     ("mt: four arguments", mt_xor_bytes, ("a", 1, 2, 3), {}, TypeError),
     ("mt: six arguments", mt_xor_bytes, ("a", 1, 2, 3, 4, 5), {}, TypeError),
     ("mt: keyword", mt_xor_bytes, ("a", 1, 2, 3), {"offset": 4}, TypeError),
+    ("mt: unknown keyword", mt_xor_bytes, ("a", 1, 2, 3, 4), {"out": bytearray(1)}, TypeError),
     ("mt: all keywords", mt_xor_bytes, (),
      {"data": b"abc", "seed0": 1, "seed1": 2, "seed2": 3, "offset": 4}, TypeError),
     ("mt: data None", mt_xor_bytes, (None, 1, 2, 3, 4), {}, TypeError),
@@ -123,6 +124,7 @@ TABLE = [
     ("bf: two arguments", bf_process, ("a", KEY), {}, TypeError),
     ("bf: four arguments", bf_process, ("a", KEY, 1, 1), {}, TypeError),
     ("bf: keyword", bf_process, ("a", KEY), {"encrypt": 1}, TypeError),
+    ("bf: unknown keyword", bf_process, ("a", KEY, 1), {"out": bytearray(1)}, TypeError),
     ("bf: data None", bf_process, (None, KEY, 1), {}, TypeError),
     ("bf: data int", bf_process, (5, KEY, 1), {}, TypeError),
     ("bf: data unencodable text", bf_process, (UNENCODABLE, KEY, 1), {}, UnicodeEncodeError),
@@ -154,6 +156,13 @@ TABLE = [
     ("bf: key length raises", bf_process, ("a", Raises(length_error=ZeroDivisionError()), 1), {}, ValueError),
     ("bf: key length raises RuntimeError", bf_process, ("a", Raises(length_error=RuntimeError()), 1), {}, ValueError),
     ("bf: key length huge", bf_process, ("a", Raises(length=2 ** 40), 1), {}, ValueError),
+    # Never swallowed: an interrupt, an exit request, memory running out.
+    ("bf: key length raises KeyboardInterrupt", bf_process,
+     ("a", Raises(length_error=KeyboardInterrupt()), 1), {}, KeyboardInterrupt),
+    ("bf: key length raises SystemExit", bf_process, ("a", Raises(length_error=SystemExit(3)), 1),
+     {}, SystemExit),
+    ("bf: key length raises MemoryError", bf_process, ("a", Raises(length_error=MemoryError()), 1),
+     {}, MemoryError),
     ("bf: key item raises", bf_process, ("a", Raises(item_error=KeyError("k")), 1), {}, KeyError),
     ("bf: key item None", bf_process, ("a", KEY[:13] + [None], 1), {}, TypeError),
     ("bf: key item str", bf_process, ("a", KEY[:13] + ["7"], 1), {}, TypeError),
@@ -208,7 +217,20 @@ class BadInputTableTest(unittest.TestCase):
             if expected is ValueError and function is bf_process:
                 self.assertIs(type(caught.exception), ValueError, description)
                 self.assertEqual(str(caught.exception), MESSAGE, description)
+            if " argument" in description or (PY3 and "keyword" in description):
+                # Python 3's parser names the function; 2.7's formats name none.
+                self.assertEqual(function.__name__ + "()" in str(caught.exception), PY3,
+                                 "%s: %s" % (description, caught.exception))
             self.assertFalse(error_pending(), description)
+
+    @unittest.skipUnless(PY3, "Python 2.7 has no exception context")
+    def test_bad_key_error_keeps_the_length_failure_as_context(self):
+        with self.assertRaises(ValueError) as caught:
+            bf_process(b"", Raises(length_error=ZeroDivisionError("len")), 1)
+        self.assertIs(type(caught.exception.__context__), ZeroDivisionError)
+        with self.assertRaises(ValueError) as caught:
+            bf_process(b"", KEY[:13], 1)
+        self.assertIsNone(caught.exception.__context__)
 
     @unittest.skipUnless(PY3, "Python 2.7 takes no bytearray")
     def test_failed_calls_release_the_data_buffer(self):
@@ -265,6 +287,111 @@ class BadInputTableTest(unittest.TestCase):
                 m.close()
                 f.close()
         self.assertFalse(error_pending())
+
+
+def anonymous_map(n):
+    m = mmap.mmap(-1, max(n, 1))
+    return m if n else memoryview(m)[:0]
+
+
+# Writable buffers of n bytes that output= must fill as the result would be.
+OUTPUT_TARGETS = [
+    ("bytearray", bytearray),
+    ("memoryview slice", lambda n: memoryview(bytearray(n + 8))[3:3 + n]),
+    ("array", lambda n: array.array("B", bytes(n))),
+    ("ctypes array", lambda n: (ctypes.c_char * n)()),
+    ("anonymous mmap", anonymous_map),
+]
+# Calls of both functions on `data`, with output= given by keyword.
+OUTPUT_CALLS = [
+    ("mt", lambda data, **kw: mt_xor_bytes(data, 11, 22, 33, 44, **kw)),
+    ("bf encrypt", lambda data, **kw: bf_process(data, KEY, 1, **kw)),
+    ("bf decrypt", lambda data, **kw: bf_process(data, KEY, 0, **kw)),
+]
+
+
+@unittest.skipUnless(PY3, "output= is Python 3's")
+class OutputTest(unittest.TestCase):
+    LENGTHS = [0, 1, 7, 8, 9, 4099, (256 << 10) + 5]  # the last lets go of the lock
+
+    def test_output_equals_the_returned_bytes(self):
+        rng = random.Random(5)
+        for n in self.LENGTHS:
+            data = bytes(bytearray(rng.getrandbits(8) for _ in range(n)))
+            for call_name, call in OUTPUT_CALLS:
+                want = call(data)
+                for target_name, make in OUTPUT_TARGETS:
+                    target = make(n)
+                    self.assertIsNone(call(data, output=target))
+                    self.assertEqual(memoryview(target).tobytes(), want,
+                                     (call_name, target_name, n))
+                # In place: data and output the very same memory.
+                buf = bytearray(data)
+                self.assertIsNone(call(buf, output=buf))
+                self.assertEqual(bytes(buf), want, (call_name, "in place", n))
+                view = memoryview(bytearray(b"__" + data))[2:]
+                self.assertIsNone(call(view, output=view))
+                self.assertEqual(view.tobytes(), want, (call_name, "in place slice", n))
+                self.assertEqual(call(data, output=None), want)
+
+    def test_refused_outputs_are_left_unwritten(self):
+        shared = bytearray(range(64))
+        readonly_map = mmap.mmap(-1, 16, access=mmap.ACCESS_READ)
+        cases = [
+            # (description, data, output, exception, words the message must hold)
+            ("bytes", b"x" * 16, b"\xaa" * 16, TypeError, ["output", "writable"]),
+            ("read-only memoryview", b"x" * 16, memoryview(b"\xaa" * 16), TypeError, ["writable"]),
+            ("read-only mmap", b"x" * 16, readonly_map, TypeError, ["writable"]),
+            ("str", b"x" * 16, "a" * 16, TypeError, ["output"]),
+            ("int", b"x" * 16, 16, TypeError, ["output"]),
+            ("shorter", b"x" * 16, bytearray(15), ValueError, ["15", "16"]),
+            ("longer", b"x" * 16, bytearray(17), ValueError, ["17", "16"]),
+            ("empty for data", b"x", bytearray(), ValueError, ["0", "1"]),
+            ("overlap ahead", memoryview(shared)[0:16], memoryview(shared)[8:24], ValueError,
+             ["overlaps"]),
+            ("overlap behind", memoryview(shared)[9:25], memoryview(shared)[1:17], ValueError,
+             ["overlaps"]),
+            ("not contiguous", b"x" * 16, memoryview(bytearray(32))[::2], (BufferError, TypeError),
+             []),
+        ]
+        for call_name, call in OUTPUT_CALLS:
+            for description, data, output, error, words in cases:
+                before = None if isinstance(output, (str, int)) else memoryview(output).tobytes()
+                with self.assertRaises(error, msg=(call_name, description)) as caught:
+                    call(data, output=output)
+                for word in words:
+                    self.assertIn(word, str(caught.exception), (call_name, description))
+                if before is not None:
+                    self.assertEqual(memoryview(output).tobytes(), before,
+                                     (call_name, description, "written"))
+                self.assertFalse(error_pending())
+        self.assertEqual(shared, bytearray(range(64)))
+        readonly_map.close()
+        # A failed key leaves the output unwritten too, and released.
+        target = bytearray(b"\xaa" * 16)
+        self.assertRaises(ValueError, bf_process, b"x" * 16, KEY[:13], 1, output=target)
+        self.assertRaises(TypeError, bf_process, b"x" * 16, KEY[:13] + [None], 1, output=target)
+        self.assertEqual(target, bytearray(b"\xaa" * 16))
+        target.extend(b"resizable")
+
+    @unittest.skipUnless(CPYTHON, "PyPy's bytearray does not refuse a resize while its buffer "
+                         "is held")
+    def test_output_is_held_for_the_call(self):
+        # Python code run while the key is read cannot resize the output.
+        target = bytearray(16)
+
+        class Growing(object):
+            def __len__(self):
+                return 14
+
+            def __getitem__(self, i):
+                if i == 13:
+                    target.extend(b"y" * 100000)
+                return i
+        self.assertRaises(BufferError, bf_process, b"x" * 16, Growing(), 1, output=target)
+        self.assertEqual(target, bytearray(16))
+        target.extend(b"z")  # free again once the call is over
+        self.assertRaises(TypeError, mt_xor_bytes, b"x" * 17, 1, 2, 3, 4, bytearray(17))
 
 
 @unittest.skipUnless(CPYTHON, "reference counts are CPython's")
@@ -417,6 +544,91 @@ class ErrorTypeTest(unittest.TestCase):
         ]
         for setup, want in cases:
             self.assertEqual(self.run_child(setup), want, setup)
+
+
+    def test_second_initialisation_after_a_failed_lookup(self):
+        # The library loaded again (Python 3: under another dotted name, which
+        # initialises it anew) once the built-in ValueError is gone: no
+        # crash, and the first module still raises the built-in class.
+        import subprocess
+        if PY3:
+            load = ("import builtins as b, importlib.machinery, importlib.util\n"
+                    "real = b.ValueError\n"
+                    "del b.ValueError\n"
+                    "loader = importlib.machinery.ExtensionFileLoader('again.vavirerezi', path)\n"
+                    "again = importlib.util.module_from_spec(\n"
+                    "    importlib.util.spec_from_loader('again.vavirerezi', loader))\n"
+                    "loader.exec_module(again)\n")
+        else:
+            load = ("import exceptions as b, imp\n"
+                    "real = b.ValueError\n"
+                    "del b.ValueError\n"
+                    "del sys.modules['vavirerezi']\n"
+                    "again = imp.load_dynamic('vavirerezi', path)\n")
+        code = ("import sys, vavirerezi\n"
+                "path = vavirerezi.__file__\n" + load +
+                "b.ValueError = real\n"
+                "for m in (vavirerezi, again):\n"
+                "    try:\n"
+                "        m.bf_process(b'', [0] * 13, 1)\n"
+                "    except BaseException as e:\n"
+                "        sys.stdout.write('%s %s;' % (type(e) is real, e))\n")
+        out = subprocess.check_output(child_interpreter() + ["-c", code]).decode("ascii")
+        self.assertEqual(out, ("True %s;" % MESSAGE) * 2)
+
+
+@unittest.skipUnless(CPYTHON and PY3, "sub-interpreters from Python code are CPython 3's")
+class SubinterpreterTest(unittest.TestCase):
+    """Both functions in a sub-interpreter of each kind, in a child process:
+    legacy ones share the main GIL, isolated ones (3.12 and later) have
+    their own, and import single-phase modules not at all."""
+
+    def run_child(self, kind, threads=1):
+        import subprocess
+        data = b"sub-interpreter data, 3 blocks and 5"
+        want = (mt_xor_bytes(data, 1, 2, 3, 4), bf_process(data, KEY, 1))
+        script = ("import vavirerezi\n"
+                  "got = (vavirerezi.mt_xor_bytes(%r, 1, 2, 3, 4), vavirerezi.bf_process(%r, %r, 1))\n"
+                  "assert got == %r, 'results differ'\n"
+                  "try:\n"
+                  "    vavirerezi.bf_process(b'', [0] * 13, 1)\n"
+                  "except ValueError as e:\n"
+                  "    assert type(e) is ValueError and str(e) == %r\n" % (data, data, KEY, want, MESSAGE))
+        code = ("import sys, threading\n"
+                "script, kind, threads = %r, %r, %d\n"
+                "failures = []\n"
+                "if sys.version_info >= (3, 13):\n"
+                "    import _interpreters as I\n"
+                "    ids = [I.create(kind) for _ in range(threads)]\n"
+                "    def run(i):\n"
+                "        for _ in range(20):\n"
+                "            failure = I.run_string(i, script)\n"
+                "            if failure is not None:\n"
+                "                failures.append(failure.formatted)\n"
+                "else:\n"
+                "    import _xxsubinterpreters as I\n"
+                "    isolated = {'isolated': kind == 'isolated'} if sys.version_info >= (3, 12) else {}\n"
+                "    ids = [I.create(**isolated) for _ in range(threads)]\n"
+                "    def run(i):\n"
+                "        try:\n"
+                "            I.run_string(i, script)\n"
+                "        except Exception as e:\n"
+                "            failures.append(str(e))\n"
+                "workers = [threading.Thread(target=run, args=(i,)) for i in ids]\n"
+                "for w in workers: w.start()\n"
+                "for w in workers: w.join()\n"
+                "for i in ids: I.destroy(i)\n"
+                "sys.stdout.write(repr(failures))\n" % (script, kind, threads))
+        return subprocess.check_output(child_interpreter() + ["-c", code]).decode("ascii")
+
+    def test_legacy_subinterpreter(self):
+        self.assertEqual(self.run_child("legacy"), "[]")
+
+    @unittest.skipUnless(sys.version_info >= (3, 12), "isolated sub-interpreters are 3.12's")
+    def test_isolated_subinterpreters(self):
+        # Under 3.13, four at once on four threads, each with its own GIL.
+        threads = 4 if sys.version_info >= (3, 13) else 1
+        self.assertEqual(self.run_child("isolated", threads), "[]")
 
 
 if __name__ == "__main__":

@@ -32,13 +32,15 @@ class SurfaceTest(unittest.TestCase):
     def test_python3_signatures_and_docstrings(self):
         import inspect
         self.assertEqual(str(inspect.signature(vavirerezi.mt_xor_bytes)),
-                         "(data, seed0, seed1, seed2, offset, /)")
+                         "(data, seed0, seed1, seed2, offset, /, *, output=None)")
         self.assertEqual(str(inspect.signature(vavirerezi.bf_process)),
-                         "(data, vals14, encrypt, /)")
+                         "(data, vals14, encrypt, /, *, output=None)")
         self.assertIn("MT19937", vavirerezi.__doc__)
         self.assertRegex(vavirerezi.__version__, r"^[0-9]+\.[0-9]+\.[0-9]+$")
-        for name, words in [("mt_xor_bytes", ["offset", "least significant", "TypeError"]),
-                            ("bf_process", ["ECB", "zero-filled", "ValueError"])]:
+        for name, words in [("mt_xor_bytes", ["offset", "least significant", "TypeError",
+                                              "BufferError", "output"]),
+                            ("bf_process", ["ECB", "zero-filled", "ValueError", "BufferError",
+                                            "float", "output"])]:
             doc = getattr(vavirerezi, name).__doc__
             for word in words:
                 self.assertIn(word, doc, name)

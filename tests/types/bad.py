@@ -7,3 +7,5 @@ vavirerezi.bf_process(b"data", ["a"] * 14, 1)  # key items without an integer va
 vavirerezi.bf_process(b"data", list(range(14)), 1.0)  # a float direction
 length: str = vavirerezi.bf_process(b"data", list(range(14)), 1)  # the result is bytes
 vavirerezi.mt_xor_bytes(data=b"data", seed0=1, seed1=2, seed2=3, offset=4)  # positional only
+vavirerezi.bf_process(b"data", list(range(14)), 1, output=b"read-only")  # output not writable
+result: bytes = vavirerezi.mt_xor_bytes(b"data", 1, 2, 3, 4, output=bytearray(4))  # None then

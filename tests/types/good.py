@@ -1,6 +1,7 @@
 # Calls that the type stubs must accept.
 import array
 import mmap
+from typing import Optional
 
 import vavirerezi
 
@@ -14,3 +15,21 @@ arrays: bytes = vavirerezi.bf_process(array.array("B", b"data"), tuple(key), 0)
 
 def mapped(m: mmap.mmap) -> bytes:
     return vavirerezi.mt_xor_bytes(m, 1, 2, 3, 4)
+
+
+class Key:
+    def __len__(self) -> int:
+        return 14
+
+    def __getitem__(self, i: int) -> int:
+        return i
+
+
+buffer = bytearray(4)
+written: None = vavirerezi.mt_xor_bytes(b"data", 1, 2, 3, 4, output=buffer)
+in_place: None = vavirerezi.bf_process(buffer, Key(), 1, output=buffer)
+version: str = vavirerezi.__version__
+
+
+def either(out: Optional[bytearray]) -> Optional[bytes]:
+    return vavirerezi.mt_xor_bytes(b"data", 1, 2, 3, 4, output=out)
