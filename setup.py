@@ -9,7 +9,6 @@ build needs only setuptools and a C++17 compiler.
 import base64
 import hashlib
 import os
-import platform
 import shutil
 import sys
 import sysconfig
@@ -34,23 +33,13 @@ def version():
     raise ValueError("setup.cfg names no version")
 
 
-def target_arch():
-    """The architecture being built for, as module/sources.txt names it."""
-    machine = platform.machine().lower()
-    return {"amd64": "x86_64", "x64": "x86_64", "arm64": "aarch64"}.get(machine, machine)
-
-
-def read_config(arch):
-    """Sources (every kind: the binding and the cores) and flags for `arch`."""
+def read_config():
+    """Sources (every kind: the binding and the cores) and flags."""
     config = {"source": [], "flag": [], "link": []}
     with open(os.path.join(ROOT, "module", "sources.txt")) as f:
         for line in f:
-            head, sep, value = line.strip().partition(": ")
-            if not sep or head.startswith("#"):
-                continue
-            words = head.split()
-            kind, only = words[0], words[1] if len(words) > 1 else None
-            if only is not None and only != arch:
+            kind, sep, value = line.strip().partition(": ")
+            if not sep or kind.startswith("#"):
                 continue
             if kind in ("binding", "keystream", "blockcipher"):
                 config["source"].append(value)
@@ -172,7 +161,7 @@ COMMANDS = {"build_ext": BuildExt}
 if real_bdist_wheel() is None:
     COMMANDS["bdist_wheel"] = BdistWheel  # the last resort
 
-CONFIG = read_config(target_arch())
+CONFIG = read_config()
 # A wheel ships the library without debug information, whatever the
 # interpreter's own flags (the later -g0 wins over their -g).
 CONFIG["flag"].append("-g0")

@@ -13,7 +13,6 @@
 #include "blowfish_tables.h"
 #include "harness.h"
 #include "mt19937.h"
-#include "paths.h"
 #include "reference/bf_reference.h"
 #include "reference/mt_reference.h"
 
@@ -31,17 +30,13 @@ double sample_for(size_t bytes) {
 
 volatile uint8_t sink;
 
-// The dispatching entry point goes by its function's name, the others by
-// their path's.
-std::string contender_name(const char *function, const char *path) {
-    return std::string(path) == "dispatch" ? std::string(function) + " (dispatch)" : path;
-}
-
-template <class Path> std::string names(const std::vector<Path> &paths) {
+// The implementations this CPU runs, by name, the chosen one marked.
+std::string names(int count, bool (*available)(int), const char *(*name)(int), int chosen) {
     std::string out;
-    for (const auto &p : paths)
-        if (std::string(p.name) != "dispatch")
-            out += std::string(out.empty() ? "" : ", ") + p.name;
+    for (int i = 0; i < count; i++)
+        if (available(i))
+            out +=
+                std::string(out.empty() ? "" : ", ") + name(i) + (i == chosen ? " (chosen)" : "");
     return out;
 }
 
@@ -66,14 +61,6 @@ std::string cpu_model() {
 void bench_keystream() {
     const uint32_t key[3] = {0x01234567, 0x89abcdef, 0xdeadbeef};
     const uint32_t offset = 5;
-    auto project = [&](const MtPath &p, const uint8_t *in, uint8_t *out, size_t n) {
-        MtState seed, work;
-        mt_seed_by_array(&seed, key, 3);
-        p.regenerate(&seed, &work);
-        uint32_t index = offset;
-        p.xor_keystream(&work, &index, in, out, n);
-    };
-    const std::vector<MtPath> paths = runnable(mt_paths(), true);
     for (size_t bytes : sizes) {
         std::vector<uint8_t> in(bytes, 0x5a), out(bytes);
         const uint8_t *ip = in.data();
@@ -81,9 +68,16 @@ void bench_keystream() {
         std::vector<Contender> c = {
             {"reference (word at a time)", [&] { ref_mt_xor(key, offset, ip, op, bytes); }},
         };
-        for (const auto &p : paths)
-            c.push_back(
-                {contender_name("mt_xor_keystream", p.name), [&] { project(p, ip, op, bytes); }});
+        c.push_back({"mt_xor_keystream (dispatch)", [&] {
+                         MtState state;
+                         mt_xor_seeded(&state, key, 3, offset, ip, op, bytes);
+                     }});
+        for (int i = 0; i < mt_implementation_count; i++)
+            if (mt_implementation_available(i))
+                c.push_back({mt_implementation_name(i), [&, i] {
+                                 MtState state;
+                                 mt_xor_seeded_by(i, &state, key, 3, offset, ip, op, bytes);
+                             }});
         c.push_back({"memcpy", [&] {
                          std::memcpy(op, ip, bytes);
                          sink = op[bytes / 2];
@@ -95,7 +89,11 @@ void bench_keystream() {
     uint8_t b = 0;
     std::vector<Contender> c = {
         {"reference (word at a time)", [&] { ref_mt_xor(key, offset, &b, &b, 0); }},
-        {"mt_xor_keystream (dispatch)", [&] { project(paths[0], &b, &b, 0); }},
+        {"mt_xor_keystream (dispatch)",
+         [&] {
+             MtState state;
+             mt_xor_seeded(&state, key, 3, offset, &b, &b, 0);
+         }},
     };
     report("keystream call", 0, measure(c, 15, 0.01), "reference (word at a time)");
 }
@@ -115,7 +113,6 @@ void bench_blowfish() {
     gcry_cipher_open(&gc, GCRY_CIPHER_BLOWFISH, GCRY_CIPHER_MODE_ECB, 0);
     gcry_cipher_setkey(gc, key.data(), 56);
 
-    const std::vector<BfPath> paths = runnable(bf_paths(), true);
     for (int encrypt : {1, 0}) {
         std::string job = encrypt ? "bf encrypt" : "bf decrypt";
         for (size_t bytes : sizes) {
@@ -126,9 +123,12 @@ void bench_blowfish() {
             std::vector<Contender> c = {
                 {"reference (block at a time)", [&] { ref_bf_ecb(&ref, ip, op, nb, encrypt); }},
             };
-            for (const auto &p : paths)
-                c.push_back({contender_name("bf_crypt_blocks", p.name),
-                             [&] { p.crypt_blocks(ip, &ctx, op, nb, encrypt); }});
+            c.push_back({"bf_crypt_blocks (dispatch)",
+                         [&] { bf_crypt_blocks(ip, &ctx, op, nb, encrypt); }});
+            for (int i = 0; i < bf_implementation_count; i++)
+                if (bf_implementation_available(i))
+                    c.push_back({bf_implementation_name(i),
+                                 [&, i] { bf_crypt_blocks_by(i, ip, &ctx, op, nb, encrypt); }});
             c.push_back({"openssl BF_ecb_encrypt", [&] {
                              for (size_t b = 0; b < nb; b++)
                                  BF_ecb_encrypt(ip + 8 * b, op + 8 * b, &ossl,
@@ -187,9 +187,15 @@ int main(int argc, char **argv) {
     std::string what = argc > 1 ? argv[1] : "all";
     gcry_check_version(nullptr);
     report_ghz() = measured_ghz();
-    std::printf("cpu: %s, measured at %.2f GHz\npaths this CPU runs: keystream %s; blowfish %s\n\n",
-                cpu_model().c_str(), report_ghz(), names(runnable(mt_paths(), true)).c_str(),
-                names(runnable(bf_paths(), true)).c_str());
+    std::printf("cpu: %s, measured at %.2f GHz\nimplementations this CPU runs: keystream %s; "
+                "blowfish %s\n\n",
+                cpu_model().c_str(), report_ghz(),
+                names(mt_implementation_count, mt_implementation_available, mt_implementation_name,
+                      mt_chosen_implementation())
+                    .c_str(),
+                names(bf_implementation_count, bf_implementation_available, bf_implementation_name,
+                      bf_chosen_implementation())
+                    .c_str());
     report_header();
     if (what == "all" || what == "keystream")
         bench_keystream();

@@ -39,11 +39,8 @@ EXPORT void ref_bf_process(const uint8_t *data, size_t len, const uint8_t *key, 
 EXPORT void core_mt_xor_bytes(const uint8_t *data, size_t len, uint32_t s0, uint32_t s1,
                               uint32_t s2, uint32_t offset, uint8_t *out) {
     const uint32_t key[3] = {s0, s1, s2};
-    MtState seed, work;
-    mt_seed_by_array(&seed, key, 3);
-    mt_regenerate(&seed, &work);
-    uint32_t index = offset;
-    mt_xor_keystream(&work, &index, data, out, len);
+    MtState state;
+    mt_xor_seeded(&state, key, 3, offset, data, out, len);
 }
 
 EXPORT void core_bf_process(const uint8_t *data, size_t len, const uint8_t *key, int encrypt,

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "blowfish_tables.h"
-#include "../common/cpu.h"
-#include "bytes.h"
+#include "../common/dispatch.h"
+#include "../common/bytes.h"
 
 namespace {
 
@@ -156,17 +156,22 @@ void bf_crypt_blocks_interleaved(const uint8_t *input, const BlowfishContext *co
     bf_crypt_blocks_plain(input + 8 * b, context, output + 8 * b, nblocks - b, encrypt);
 }
 
-#if VAVIREREZI_X86_64
-bool bf_have_vbmi() {
-    return cpu_has_avx512vbmi();
+// The choice between implementations, from the list in blowfish.h.
+
+DISPATCH_DEFINE_CHOICE(bf, BF_IMPLEMENTATIONS)
+
+void bf_crypt_blocks_by(int implementation, const uint8_t *input, const BlowfishContext *context,
+                        uint8_t *output, size_t nblocks, int encrypt) {
+    switch (implementation) {
+#define BF_CALL(name, cpu_test)                                                                    \
+    case bf_implementation_##name:                                                                 \
+        return bf_crypt_blocks_##name(input, context, output, nblocks, encrypt);
+        BF_IMPLEMENTATIONS(BF_CALL)
+#undef BF_CALL
+    }
 }
-#endif
 
 void bf_crypt_blocks(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
                      size_t nblocks, int encrypt) {
-#if VAVIREREZI_X86_64
-    if (bf_have_vbmi())
-        return bf_crypt_blocks_vbmi(input, context, output, nblocks, encrypt);
-#endif
-    bf_crypt_blocks_interleaved(input, context, output, nblocks, encrypt);
+    bf_crypt_blocks_by(bf_chosen_implementation(), input, context, output, nblocks, encrypt);
 }

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../common/arch.h"
+#include "../common/cpu.h"
 
 // P-array, then the four S-boxes: 1042 words.
 struct BlowfishContext {
@@ -46,19 +46,38 @@ void bf_crypt_blocks(const uint8_t *input, const BlowfishContext *context, uint8
 void bf_crypt_bytes(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
                     size_t len, int encrypt);
 
-// The implementations that bf_crypt_blocks chooses between, for tests and
-// benchmarks; each gives the same bytes, also in place. The plain one goes a block at a
-// time, the interleaved one four independent blocks at a time; on x86-64 the
-// VBMI one (callable where bf_have_vbmi() is true) runs byte-sliced, 128
-// blocks in flight.
-void bf_crypt_blocks_plain(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
-                           size_t nblocks, int encrypt);
-void bf_crypt_blocks_interleaved(const uint8_t *input, const BlowfishContext *context,
-                                 uint8_t *output, size_t nblocks, int encrypt);
+// The implementations of bf_crypt_blocks, best first: X(name, cpu_test)
+// each, where cpu_test() says whether this CPU can run it. Implementation
+// `name` defines bf_crypt_blocks_name; each gives the same bytes, also in
+// place. The plain one goes a block at a time, the interleaved one four
+// independent blocks at a time; on x86-64 the VBMI one runs byte-sliced, 128
+// blocks in flight. bf_crypt_blocks uses the first one that this CPU can
+// run, chosen once.
 #if VAVIREREZI_X86_64
-bool bf_have_vbmi();
-void bf_crypt_blocks_vbmi(const uint8_t *input, const BlowfishContext *context, uint8_t *output,
-                          size_t nblocks, int encrypt);
+#define BF_IMPLEMENTATIONS(X) X(vbmi, cpu_has_avx512vbmi) X(interleaved, cpu_any) X(plain, cpu_any)
+#else
+#define BF_IMPLEMENTATIONS(X) X(interleaved, cpu_any) X(plain, cpu_any)
 #endif
+
+#define BF_DECLARE(name, cpu_test)                                                                 \
+    void bf_crypt_blocks_##name(const uint8_t *input, const BlowfishContext *context,              \
+                                uint8_t *output, size_t nblocks, int encrypt);
+BF_IMPLEMENTATIONS(BF_DECLARE)
+#undef BF_DECLARE
+
+// The implementations by number, in the list's order, for tests and
+// benchmarks; bf_crypt_blocks_by takes one of them (which the CPU must be
+// able to run).
+enum BfImplementation : int {
+#define BF_ENUM(name, cpu_test) bf_implementation_##name,
+    BF_IMPLEMENTATIONS(BF_ENUM)
+#undef BF_ENUM
+        bf_implementation_count
+};
+int bf_chosen_implementation();
+const char *bf_implementation_name(int implementation);
+bool bf_implementation_available(int implementation);
+void bf_crypt_blocks_by(int implementation, const uint8_t *input, const BlowfishContext *context,
+                        uint8_t *output, size_t nblocks, int encrypt);
 
 #endif

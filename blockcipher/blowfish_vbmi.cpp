@@ -21,19 +21,10 @@
 #include "../common/arch.h"
 #if VAVIREREZI_X86_64 // built for x86-64 alone
 
-#include <immintrin.h>
-
 #include <cstring>
 
-#include "../common/ternary_logic.h"
+#include "../common/avx512.h"
 #include "blowfish.h"
-
-#if defined(__GNUC__) && !defined(__clang__)
-// GCC 12's AVX-512 intrinsics start some results from a deliberately
-// undefined vector, which its own uninitialized-use warnings then report.
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 
 #define BF_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 

@@ -2,7 +2,7 @@
 // under a 56-byte key given as 14 integers.
 #include "../module/module.h"
 #include "blowfish.h"
-#include "bytes.h"
+#include "../common/bytes.h"
 
 namespace {
 

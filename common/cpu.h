@@ -12,16 +12,25 @@
 
 #include "arch.h"
 
+// For implementations that run on any CPU of the architecture.
+constexpr bool cpu_any() {
+    return true;
+}
+
 #if VAVIREREZI_X86_64
 
-inline bool cpu_has_avx2() {
+// Reads the CPU's features; to be called once before the tests below (the
+// dispatchers do, when they choose).
+inline void cpu_init() {
     __builtin_cpu_init();
+}
+
+inline bool cpu_has_avx2() {
     return __builtin_cpu_supports("avx2");
 }
 
 // AVX-512 foundation with byte/word operations.
 inline bool cpu_has_avx512bw() {
-    __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
 }
 
@@ -29,6 +38,10 @@ inline bool cpu_has_avx512bw() {
 inline bool cpu_has_avx512vbmi() {
     return cpu_has_avx512bw() && __builtin_cpu_supports("avx512vbmi");
 }
+
+#else
+
+inline void cpu_init() {}
 
 #endif
 

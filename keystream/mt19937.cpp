@@ -2,7 +2,7 @@
 // checked line by line against it, plus the choice between implementations.
 #include "mt19937.h"
 
-#include "../common/cpu.h"
+#include "../common/dispatch.h"
 #include "mt19937_impl.h"
 
 using mt_impl::twist;
@@ -72,33 +72,49 @@ void mt_xor_keystream_plain(MtState *state, uint32_t *index, const uint8_t *in, 
                                                                          len);
 }
 
-#if VAVIREREZI_X86_64
-bool mt_have_avx2() {
-    return cpu_has_avx2();
+// The choice between implementations, from the list in mt19937.h.
+
+DISPATCH_DEFINE_CHOICE(mt, MT_IMPLEMENTATIONS)
+
+void mt_regenerate_by(int implementation, const MtState *source, MtState *destination) {
+    switch (implementation) {
+#define MT_CALL(name, cpu_test)                                                                    \
+    case mt_implementation_##name:                                                                 \
+        return mt_regenerate_##name(source, destination);
+        MT_IMPLEMENTATIONS(MT_CALL)
+#undef MT_CALL
+    }
 }
 
-bool mt_have_avx512() {
-    return cpu_has_avx512bw();
+void mt_xor_keystream_by(int implementation, MtState *state, uint32_t *index, const uint8_t *in,
+                         uint8_t *out, size_t len) {
+    switch (implementation) {
+#define MT_CALL(name, cpu_test)                                                                    \
+    case mt_implementation_##name:                                                                 \
+        return mt_xor_keystream_##name(state, index, in, out, len);
+        MT_IMPLEMENTATIONS(MT_CALL)
+#undef MT_CALL
+    }
 }
-#endif
+
+void mt_xor_seeded_by(int implementation, MtState *state, const uint32_t *key, int32_t key_length,
+                      uint32_t offset, const uint8_t *in, uint8_t *out, size_t len) {
+    mt_seed_by_array(state, key, key_length);
+    mt_regenerate_by(implementation, state, state);
+    uint32_t index = offset;
+    mt_xor_keystream_by(implementation, state, &index, in, out, len);
+}
 
 void mt_regenerate(const MtState *source, MtState *destination) {
-#if VAVIREREZI_X86_64
-    if (mt_have_avx512())
-        return mt_regenerate_avx512(source, destination);
-    if (mt_have_avx2())
-        return mt_regenerate_avx2(source, destination);
-#endif
-    mt_regenerate_plain(source, destination);
+    mt_regenerate_by(mt_chosen_implementation(), source, destination);
 }
 
 void mt_xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
                       size_t len) {
-#if VAVIREREZI_X86_64
-    if (mt_have_avx512())
-        return mt_xor_keystream_avx512(state, index, in, out, len);
-    if (mt_have_avx2())
-        return mt_xor_keystream_avx2(state, index, in, out, len);
-#endif
-    mt_xor_keystream_plain(state, index, in, out, len);
+    mt_xor_keystream_by(mt_chosen_implementation(), state, index, in, out, len);
+}
+
+void mt_xor_seeded(MtState *state, const uint32_t *key, int32_t key_length, uint32_t offset,
+                   const uint8_t *in, uint8_t *out, size_t len) {
+    mt_xor_seeded_by(mt_chosen_implementation(), state, key, key_length, offset, in, out, len);
 }

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../common/arch.h"
+#include "../common/cpu.h"
 
 // The published generator's constants, all in one place.
 constexpr int mt_n = 624;                       // words in a state block
@@ -69,24 +69,48 @@ constexpr uint32_t mt_temper(uint32_t y) {
 // the same buffer.
 void mt_xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, size_t len);
 
-// The implementations that mt_regenerate and mt_xor_keystream choose between
-// at run time, for tests and benchmarks. Each gives the same words, and each
-// key-stream routine the same bytes also with `in` and `out` the same buffer.
-// The plain ones run anywhere; the x86-64 ones exist only there, the AVX2
-// ones callable where mt_have_avx2() is true, the AVX-512 ones where
-// mt_have_avx512() is.
-void mt_regenerate_plain(const MtState *source, MtState *destination);
-void mt_xor_keystream_plain(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
-                            size_t len);
+// The whole transform: seeds `state` (the caller's) with `key_length` words
+// of `key`, regenerates it in place and XORs `len` bytes of `in` into `out`
+// with the key stream from output number `offset` on (as mt_xor_keystream
+// takes it: any offset of 624 or more starts at output 624).
+void mt_xor_seeded(MtState *state, const uint32_t *key, int32_t key_length, uint32_t offset,
+                   const uint8_t *in, uint8_t *out, size_t len);
+
+// The implementations of mt_regenerate and mt_xor_keystream, best first:
+// X(name, cpu_test) each, where cpu_test() says whether this CPU can run it.
+// Implementation `name` defines mt_regenerate_name and mt_xor_keystream_name
+// in its own file; each gives the same words, and the same bytes also with
+// `in` and `out` the same buffer. The dispatching routines above use the
+// first one that this CPU can run, chosen once.
 #if VAVIREREZI_X86_64
-bool mt_have_avx2();
-bool mt_have_avx512();
-void mt_regenerate_avx2(const MtState *source, MtState *destination);
-void mt_regenerate_avx512(const MtState *source, MtState *destination);
-void mt_xor_keystream_avx2(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
-                           size_t len);
-void mt_xor_keystream_avx512(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
-                             size_t len);
+#define MT_IMPLEMENTATIONS(X) X(avx512, cpu_has_avx512bw) X(avx2, cpu_has_avx2) X(plain, cpu_any)
+#else
+#define MT_IMPLEMENTATIONS(X) X(plain, cpu_any)
 #endif
+
+#define MT_DECLARE(name, cpu_test)                                                                 \
+    void mt_regenerate_##name(const MtState *source, MtState *destination);                        \
+    void mt_xor_keystream_##name(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, \
+                                 size_t len);
+MT_IMPLEMENTATIONS(MT_DECLARE)
+#undef MT_DECLARE
+
+// The implementations by number, in the list's order, for tests and
+// benchmarks; the `_by` routines take one of them (which the CPU must be
+// able to run), the others the chosen one.
+enum MtImplementation : int {
+#define MT_ENUM(name, cpu_test) mt_implementation_##name,
+    MT_IMPLEMENTATIONS(MT_ENUM)
+#undef MT_ENUM
+        mt_implementation_count
+};
+int mt_chosen_implementation();
+const char *mt_implementation_name(int implementation);
+bool mt_implementation_available(int implementation);
+void mt_regenerate_by(int implementation, const MtState *source, MtState *destination);
+void mt_xor_keystream_by(int implementation, MtState *state, uint32_t *index, const uint8_t *in,
+                         uint8_t *out, size_t len);
+void mt_xor_seeded_by(int implementation, MtState *state, const uint32_t *key, int32_t key_length,
+                      uint32_t offset, const uint8_t *in, uint8_t *out, size_t len);
 
 #endif

@@ -2,18 +2,9 @@
 #include "../common/arch.h"
 #if VAVIREREZI_X86_64 // built for x86-64 alone
 
-#include <immintrin.h>
-
-// GCC 12's AVX-512 shift intrinsics start from a deliberately undefined
-// vector, which its own uninitialized-use warnings then report.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
 #include <cstring>
 
-#include "../common/ternary_logic.h"
+#include "../common/avx512.h"
 #include "mt19937_impl.h"
 
 using mt_impl::twist;
@@ -72,8 +63,9 @@ MT_AVX512 inline __m512i temper_xor16(__m512i y, __m512i data) {
 
 } // namespace
 
-// As in the AVX2 version: words 227 to 622 read new words 227 places back,
-// far enough behind for sixteen lanes.
+// Each segment by whole vectors, then word by word: words 227 to 622 read new
+// words 227 places back, far enough behind that sixteen lanes never read a
+// word the same vector writes.
 MT_AVX512 void mt_regenerate_avx512(const MtState *source, MtState *destination) {
     uint32_t *d = destination->word;
     if (source != destination)
@@ -119,69 +111,61 @@ MT_AVX512 void mt_impl::xor_span_avx512(const uint32_t *words, const uint8_t *in
         xor_partial(words, in + j, out + j, n - j < 64 ? n - j : 64);
 }
 
+namespace {
+
+// Stores, for the bytes in `bytes`, the data at `src` XORed with the
+// tempered `words` to `dst`.
+MT_AVX512 inline void emit(const uint8_t *src, uint8_t *dst, __m512i words, __mmask64 bytes) {
+    _mm512_mask_storeu_epi8(dst, bytes, temper_xor16(words, _mm512_loadu_si512(src)));
+}
+
+// The whole-vector case, which is nearly all of the data. Once the data no
+// longer fits in the caches, the block loop keeps too few lines in flight for
+// the hardware prefetchers alone, so this asks for the lines of both buffers
+// a few blocks ahead (a prefetch past the end of a buffer is harmless); and
+// it reads the data as two 32-byte halves, which on the machine measured
+// streams from memory markedly faster than one 64-byte load here.
+MT_AVX512 inline void emit_all(const uint8_t *src, uint8_t *dst, __m512i words) {
+    constexpr int ahead = 6144;
+    _mm_prefetch(reinterpret_cast<const char *>(src) + ahead, _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char *>(dst) + ahead, _MM_HINT_T0);
+    __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src));
+    __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 32));
+    __m512i data = _mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1);
+    _mm512_storeu_si512(dst, temper_xor16(words, data));
+}
+
+// One segment of the block, words [begin, tail + lanes), whose words read the
+// word `far` places on: whole vectors up to `vectors_end`, then the two
+// overlapping last ones, both computed from the old words before either is
+// stored (their overlap gets the same values), the tail one storing only
+// the bytes of the words the other did not.
+template <int begin, int vectors_end, int tail, int far>
+MT_AVX512 inline void regenerate_xor_segment(uint32_t *d, const uint8_t *in, uint8_t *out) {
+    for (int k = begin; k + lanes <= vectors_end; k += lanes) {
+        __m512i v = twist16(load16(d + k), load16(d + k + 1), load16(d + k + far));
+        _mm512_storeu_si512(d + k, v);
+        emit_all(in + 4 * k, out + 4 * k, v);
+    }
+    constexpr int e = vectors_end, t = tail;
+    __m512i a = twist16(load16(d + e), load16(d + e + 1), load16(d + e + far));
+    __m512i b = twist16(load16(d + t), load16(d + t + 1), load16(d + t + far));
+    _mm512_storeu_si512(d + e, a);
+    _mm512_storeu_si512(d + t, b);
+    emit_all(in + 4 * e, out + 4 * e, a);
+    emit(in + 4 * t, out + 4 * t, b, tail_bytes(e, t));
+}
+
+} // namespace
+
 // One pass over a whole block: each new vector of words is stored back and,
-// tempered, XORed with its 64 bytes of data while still in a register. The
-// vector loops of the two long segments stop short of their ends, where two
-// overlapping vectors are both computed from the old words before either is
-// stored (their overlap gets the same values), so no scalar word is left
-// over but the last.
+// tempered, XORed with its 64 bytes of data while still in a register. So no
+// scalar word is left over but the last.
 MT_AVX512 void mt_impl::regenerate_xor_block_avx512(MtState *state, const uint8_t *in,
                                                     uint8_t *out) {
     uint32_t *d = state->word;
-    auto emit = [](const uint8_t *src, uint8_t *dst, __m512i words, __mmask64 bytes)
-        __attribute__((target("avx512f,avx512bw"))) {
-        __m512i x = temper_xor16(words, _mm512_loadu_si512(src));
-        _mm512_mask_storeu_epi8(dst, bytes, x);
-    };
-    // The whole-vector case, which is nearly all of the data. Once the data
-    // no longer fits in the caches, this loop keeps too few lines in flight
-    // for the hardware prefetchers alone, so it asks for the lines of both
-    // buffers a few blocks ahead (a prefetch past the end of a buffer is
-    // harmless); and it reads the data as two 32-byte halves, which on the
-    // machine measured streams from memory markedly faster than one
-    // 64-byte load here.
-    auto emit_all = [](const uint8_t *src, uint8_t *dst, __m512i words)
-        __attribute__((target("avx512f,avx512bw"))) {
-        constexpr int ahead = 6144;
-        _mm_prefetch(reinterpret_cast<const char *>(src) + ahead, _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char *>(dst) + ahead, _MM_HINT_T0);
-        __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src));
-        __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 32));
-        __m512i data = _mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1);
-        _mm512_storeu_si512(dst, temper_xor16(words, data));
-    };
-    // Each segment: whole vectors, then the two overlapping last ones, the
-    // tail one storing only the bytes of the words the other did not.
-    constexpr int back = mt_m - mt_n; // where the second segment reads
-    int k = 0;
-    for (; k + lanes <= seg1_vectors_end; k += lanes) {
-        __m512i v = twist16(load16(d + k), load16(d + k + 1), load16(d + k + mt_m));
-        _mm512_storeu_si512(d + k, v);
-        emit_all(in + 4 * k, out + 4 * k, v);
-    }
-    {
-        constexpr int e = seg1_vectors_end, t = seg1_tail;
-        __m512i a = twist16(load16(d + e), load16(d + e + 1), load16(d + e + mt_m));
-        __m512i b = twist16(load16(d + t), load16(d + t + 1), load16(d + t + mt_m));
-        _mm512_storeu_si512(d + e, a);
-        _mm512_storeu_si512(d + t, b);
-        emit_all(in + 4 * e, out + 4 * e, a);
-        emit(in + 4 * t, out + 4 * t, b, tail_bytes(e, t));
-    }
-    for (k = seg1_end; k + lanes <= seg2_vectors_end; k += lanes) {
-        __m512i v = twist16(load16(d + k), load16(d + k + 1), load16(d + k + back));
-        _mm512_storeu_si512(d + k, v);
-        emit_all(in + 4 * k, out + 4 * k, v);
-    }
-    {
-        constexpr int e = seg2_vectors_end, t = seg2_tail;
-        __m512i a = twist16(load16(d + e), load16(d + e + 1), load16(d + e + back));
-        __m512i b = twist16(load16(d + t), load16(d + t + 1), load16(d + t + back));
-        _mm512_storeu_si512(d + e, a);
-        _mm512_storeu_si512(d + t, b);
-        emit_all(in + 4 * e, out + 4 * e, a);
-        emit(in + 4 * t, out + 4 * t, b, tail_bytes(e, t));
-    }
+    regenerate_xor_segment<0, seg1_vectors_end, seg1_tail, mt_m>(d, in, out);
+    regenerate_xor_segment<seg1_end, seg2_vectors_end, seg2_tail, mt_m - mt_n>(d, in, out);
     d[mt_n - 1] = twist(d[mt_n - 1], d[0], d[mt_m - 1]);
     xor_span_plain(d + mt_n - 1, in + 4 * (mt_n - 1), out + 4 * (mt_n - 1), 4);
 }

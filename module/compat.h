@@ -1,25 +1,8 @@
 // The few places where the Python 2.7 and Python 3 builds differ, each behind
-// one name, so that the binding has a single source.
-//
-// Data in. Python 2.7 takes `data` with the "s#" format, as it always has: a
-// str, a unicode object in the default encoding, or a read-only
-// single-segment buffer, as a pointer and an int length. Python 3 takes it
-// with "s*": a str (as UTF-8) or any object with a C-contiguous buffer
-// (bytes, bytearray, memoryview, array, mmap, ...), held for the whole call
-// so that nothing can resize or free it meanwhile, and released on every
-// path. Lengths above INT_MAX are refused under both, with the
-// OverflowError that Python 2.7's parser raises.
-//
-// The interpreter lock. Python 3 releases it around the cores' work on data
-// of at least a size that each function names, so that other threads run
-// meanwhile (as hashlib and zlib do); only per-call state and the held buffer
-// are touched there. Below that size the hand-over would cost more than it
-// gives. Python 2.7 holds the lock for the whole call.
-//
-// Results out. Python 2.7 transforms into a buffer from PyMem_Malloc and
-// copies it into a new string, as it always has. Python 3 makes the bytes object
-// first and transforms straight into it: no second buffer of the data's size,
-// no copy, and no fresh pages to fault in for the buffer on every call.
+// one name, so that the binding has a single source: how data comes in, how
+// results go out (Python 3 also into a caller's buffer), the argument
+// parsing, the error type and context, and the interpreter lock. What each
+// build accepts and raises is the README's API section.
 #ifndef VAVIREREZI_COMPAT_H
 #define VAVIREREZI_COMPAT_H
 

@@ -44,7 +44,14 @@ for cpu in Nehalem Haswell; do
     model=$haswell
   fi
   emulate=(qemu-x86_64 -cpu "$model")
-  log=$("${emulate[@]}" build/tests/core_tests --gtest_brief=1 2>&1) || {
+  # The dispatchers must pass over what the CPU lacks: AVX-512 on both, AVX2
+  # on Nehalem; the implementations it lacks show as skipped cases.
+  case "$cpu" in
+    Nehalem) keystream=plain ;;
+    Haswell) keystream=avx2 ;;
+  esac
+  log=$(VAVIREREZI_EXPECT_KEYSTREAM=$keystream VAVIREREZI_EXPECT_BLOCKCIPHER=interleaved \
+    "${emulate[@]}" build/tests/core_tests --gtest_brief=1 2>&1) || {
     echo "$log"
     echo "0 1 0" >>"$VAVIREREZI_TALLY"
     exit 1
@@ -53,17 +60,6 @@ for cpu in Nehalem Haswell; do
   # "[  PASSED  ] N tests." and, where any, "[  SKIPPED ] N tests, listed below:"
   echo "$log" | awk '/^\[  PASSED  \]/ { p = $4 } /^\[  SKIPPED \] [0-9]+ test/ { s = $4 }
     END { print p + 0, 0, s + 0 }' >>"$VAVIREREZI_TALLY"
-  # Dispatch must have passed over what the CPU lacks: AVX-512 on both, AVX2
-  # on Nehalem.
-  unavailable=$(echo "$log" | sed -n 's/^\[ note \] \([a-z0-9]*\) path not available.*/\1/p' | sort -u | xargs)
-  case "$cpu" in
-    Nehalem) want="avx2 avx512 vbmi" ;;
-    Haswell) want="avx512 vbmi" ;;
-  esac
-  if [ "$unavailable" != "$want" ]; then
-    echo "paths not available under $cpu: '$unavailable', expected '$want'" >&2
-    exit 1
-  fi
   (cd tests/python && counted_unittest env PYTHONPATH="$PWD/../../build" VAVIREREZI_SKIP_SOAK=1 \
     VAVIREREZI_CHILD_LAUNCHER="${emulate[*]}" "${emulate[@]}" "$python27" -m unittest \
     test_mt_xor_bytes test_bf_process test_surface test_hardening)

@@ -43,10 +43,10 @@ if readelf -S "$library" | grep -q '\.debug_'; then
   echo "$library carries debug information" >&2
   exit 1
 fi
-exports=$(nm -D --defined-only "$library" | awk '{print $3}')
-case "$exports" in
-  initvavirerezi | PyInit_vavirerezi) echo "exports: $exports" ;;
-  *) echo "unexpected exports: $exports" >&2; exit 1 ;;
+case "$library" in
+  */vavirerezi.so) expected=initvavirerezi ;;
+  *) expected=PyInit_vavirerezi ;;
 esac
+cmake -DLIBRARY="$library" -DEXPECTED="$expected" -P "$src/tests/check_exports.cmake"
 
 bash "$src/tests/installed_tests.sh" "$python" "$work/site" "$src"

@@ -17,8 +17,7 @@
 #endif
 
 #include "blowfish.h"
-#include "bytes.h"
-#include "paths.h"
+#include "../common/bytes.h"
 
 namespace {
 
@@ -202,87 +201,96 @@ TEST(Blowfish, DecryptInvertsEncryptAlsoInPlace) {
 
 namespace {
 
-std::vector<BfPath> bulk_paths() {
-    return runnable(bf_paths());
-}
+// One case per implementation and property; an implementation that this CPU
+// cannot run is skipped, and ctest and the summary say so.
+class BfImplementation : public ::testing::TestWithParam<int> {
+  protected:
+    void SetUp() override {
+        if (!bf_implementation_available(GetParam()))
+            GTEST_SKIP() << bf_implementation_name(GetParam()) << " needs what this CPU lacks";
+    }
+    void crypt(const uint8_t *in, const BlowfishContext *ctx, uint8_t *out, size_t nblocks,
+               int encrypt) {
+        bf_crypt_blocks_by(GetParam(), in, ctx, out, nblocks, encrypt);
+    }
+};
 
-TEST(BlowfishBulk, EveryPathEqualsTheBlockAtATimePath) {
+INSTANTIATE_TEST_SUITE_P(Each, BfImplementation, ::testing::Range(0, int(bf_implementation_count)),
+                         [](const ::testing::TestParamInfo<int> &info) {
+                             return std::string(bf_implementation_name(info.param));
+                         });
+
+TEST_P(BfImplementation, EqualsTheBlockAtATimeOneApartAndInPlace) {
     std::mt19937 rng(2718);
     std::vector<size_t> counts;
     for (size_t n = 0; n <= 200; n++)
         counts.push_back(n);
     for (size_t n : {255, 256, 257, 500, 1000})
         counts.push_back(n);
-    for (const auto &path : bulk_paths()) {
-        for (size_t nblocks : counts) {
-            std::vector<uint8_t> key(56);
-            for (auto &b : key)
-                b = static_cast<uint8_t>(rng());
-            BlowfishContext ctx;
-            bf_key_setup(&ctx, key.data(), 56);
-            size_t shift = nblocks % 7; // unaligned buffers
-            std::vector<uint8_t> in(8 * nblocks + shift), want(8 * nblocks);
-            std::vector<uint8_t> got(8 * nblocks + shift + 8, 0xcc);
-            for (auto &b : in)
-                b = static_cast<uint8_t>(rng());
-            for (int encrypt : {1, 0}) {
-                bf_crypt_blocks_plain(in.data() + shift, &ctx, want.data(), nblocks, encrypt);
-                path.crypt_blocks(in.data() + shift, &ctx, got.data() + shift, nblocks, encrypt);
-                ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + shift))
-                    << path.name << " blocks " << nblocks << " encrypt " << encrypt;
-                for (size_t g = 8 * nblocks + shift; g < got.size(); g++)
-                    ASSERT_EQ(got[g], 0xcc) << path.name << " wrote past the end";
-                // In place.
-                std::vector<uint8_t> buf(in.begin() + shift, in.end());
-                path.crypt_blocks(buf.data(), &ctx, buf.data(), nblocks, encrypt);
-                ASSERT_EQ(buf, want) << path.name << " in place, blocks " << nblocks;
-            }
+    for (size_t nblocks : counts) {
+        std::vector<uint8_t> key(56);
+        for (auto &b : key)
+            b = static_cast<uint8_t>(rng());
+        BlowfishContext ctx;
+        bf_key_setup(&ctx, key.data(), 56);
+        size_t shift = nblocks % 7; // unaligned buffers
+        std::vector<uint8_t> in(8 * nblocks + shift), want(8 * nblocks);
+        std::vector<uint8_t> got(8 * nblocks + shift + 8, 0xcc);
+        for (auto &b : in)
+            b = static_cast<uint8_t>(rng());
+        for (int encrypt : {1, 0}) {
+            bf_crypt_blocks_plain(in.data() + shift, &ctx, want.data(), nblocks, encrypt);
+            crypt(in.data() + shift, &ctx, got.data() + shift, nblocks, encrypt);
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + shift))
+                << "blocks " << nblocks << " encrypt " << encrypt;
+            for (size_t g = 8 * nblocks + shift; g < got.size(); g++)
+                ASSERT_EQ(got[g], 0xcc) << "wrote past the end";
+            std::vector<uint8_t> buf(in.begin() + shift, in.end());
+            crypt(buf.data(), &ctx, buf.data(), nblocks, encrypt);
+            ASSERT_EQ(buf, want) << "in place, blocks " << nblocks;
         }
     }
 }
 
-#if VAVIREREZI_HAVE_OPENSSL
-TEST(BlowfishBulk, EveryPathAgreesWithOpenSsl) {
+TEST_P(BfImplementation, AgreesWithOpenSsl) {
+#if !VAVIREREZI_HAVE_OPENSSL
+    GTEST_SKIP() << "OpenSSL's libcrypto is not installed for this target";
+#else
     // Extreme S-box values (all carries) come from keys like all 0xff.
     std::mt19937 rng(11);
-    for (const auto &path : bulk_paths()) {
-        for (int trial = 0; trial < 6; trial++) {
-            std::vector<uint8_t> key(1 + trial * 11, trial % 2 ? 0xff : 0x00);
-            if (trial >= 2)
-                for (auto &b : key)
-                    b = static_cast<uint8_t>(rng());
-            BlowfishContext ctx;
-            bf_key_setup(&ctx, key.data(), static_cast<int32_t>(key.size()));
-            BF_KEY ossl;
-            BF_set_key(&ossl, static_cast<int>(key.size()), key.data());
-            const size_t nblocks = 300;
-            std::vector<uint8_t> in(8 * nblocks), got(8 * nblocks);
-            for (auto &b : in)
-                b = static_cast<uint8_t>(trial == 1 ? 0xff : rng());
-            for (int encrypt : {1, 0}) {
-                path.crypt_blocks(in.data(), &ctx, got.data(), nblocks, encrypt);
-                for (size_t b = 0; b < nblocks; b++) {
-                    const uint8_t *block = in.data() + 8 * b;
-                    BF_LONG data[2] = {load32_le(block), load32_le(block + 4)};
-                    if (encrypt)
-                        BF_encrypt(data, &ossl);
-                    else
-                        BF_decrypt(data, &ossl);
-                    ASSERT_EQ(data[0], load32_le(got.data() + 8 * b))
-                        << path.name << " block " << b << " encrypt " << encrypt;
-                    ASSERT_EQ(data[1], load32_le(got.data() + 8 * b + 4))
-                        << path.name << " block " << b << " encrypt " << encrypt;
-                }
+    for (int trial = 0; trial < 6; trial++) {
+        std::vector<uint8_t> key(1 + trial * 11, trial % 2 ? 0xff : 0x00);
+        if (trial >= 2)
+            for (auto &b : key)
+                b = static_cast<uint8_t>(rng());
+        BlowfishContext ctx;
+        bf_key_setup(&ctx, key.data(), static_cast<int32_t>(key.size()));
+        BF_KEY ossl;
+        BF_set_key(&ossl, static_cast<int>(key.size()), key.data());
+        const size_t nblocks = 300;
+        std::vector<uint8_t> in(8 * nblocks), got(8 * nblocks);
+        for (auto &b : in)
+            b = static_cast<uint8_t>(trial == 1 ? 0xff : rng());
+        for (int encrypt : {1, 0}) {
+            crypt(in.data(), &ctx, got.data(), nblocks, encrypt);
+            for (size_t b = 0; b < nblocks; b++) {
+                const uint8_t *block = in.data() + 8 * b;
+                BF_LONG data[2] = {load32_le(block), load32_le(block + 4)};
+                if (encrypt)
+                    BF_encrypt(data, &ossl);
+                else
+                    BF_decrypt(data, &ossl);
+                ASSERT_EQ(data[0], load32_le(got.data() + 8 * b))
+                    << "block " << b << " encrypt " << encrypt;
+                ASSERT_EQ(data[1], load32_le(got.data() + 8 * b + 4))
+                    << "block " << b << " encrypt " << encrypt;
             }
         }
     }
+#endif
 }
 
-#else
-SKIP_WITHOUT_OPENSSL(BlowfishBulk, EveryPathAgreesWithOpenSsl)
-#endif
-
-TEST(BlowfishBulk, EveryPathCarriesThroughEveryByteOfTheSums) {
+TEST_P(BfImplementation, CarriesThroughEveryByteOfTheSums) {
     // Contexts whose S-box words are mostly made of 0x00 and 0xff bytes give
     // round-function sums whose carries run through one, two or three whole
     // bytes, which a plane-wise addition has to carry exactly as a 32-bit one.
@@ -291,23 +299,21 @@ TEST(BlowfishBulk, EveryPathCarriesThroughEveryByteOfTheSums) {
                              0x00000100u, 0x00010000u, 0x01000000u, 0xff00ff00u,
                              0x00ff00ffu, 0x80808080u, 0x7f7f7f7fu, 0x00000000u};
     std::mt19937 rng(1618);
-    for (const auto &path : bulk_paths()) {
-        for (int trial = 0; trial < 8; trial++) {
-            BlowfishContext ctx;
-            for (auto &p : ctx.p)
-                p = static_cast<uint32_t>(rng());
-            for (auto &box : ctx.s)
-                for (auto &w : box)
-                    w = rng() % 8 ? edge[rng() % std::size(edge)] : static_cast<uint32_t>(rng());
-            const size_t nblocks = 333;
-            std::vector<uint8_t> in(8 * nblocks), want(8 * nblocks), got(8 * nblocks);
-            for (auto &b : in)
-                b = static_cast<uint8_t>(rng());
-            for (int encrypt : {1, 0}) {
-                bf_crypt_blocks_plain(in.data(), &ctx, want.data(), nblocks, encrypt);
-                path.crypt_blocks(in.data(), &ctx, got.data(), nblocks, encrypt);
-                ASSERT_EQ(want, got) << path.name << " trial " << trial << " encrypt " << encrypt;
-            }
+    for (int trial = 0; trial < 8; trial++) {
+        BlowfishContext ctx;
+        for (auto &p : ctx.p)
+            p = static_cast<uint32_t>(rng());
+        for (auto &box : ctx.s)
+            for (auto &w : box)
+                w = rng() % 8 ? edge[rng() % std::size(edge)] : static_cast<uint32_t>(rng());
+        const size_t nblocks = 333;
+        std::vector<uint8_t> in(8 * nblocks), want(8 * nblocks), got(8 * nblocks);
+        for (auto &b : in)
+            b = static_cast<uint8_t>(rng());
+        for (int encrypt : {1, 0}) {
+            bf_crypt_blocks_plain(in.data(), &ctx, want.data(), nblocks, encrypt);
+            crypt(in.data(), &ctx, got.data(), nblocks, encrypt);
+            ASSERT_EQ(want, got) << "trial " << trial << " encrypt " << encrypt;
         }
     }
 }

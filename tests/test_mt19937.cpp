@@ -11,14 +11,9 @@
 #include <vector>
 
 #include "mt19937.h"
-#include "paths.h"
 #include "reference/mt_reference.h"
 
 namespace {
-
-std::vector<MtPath> paths() {
-    return runnable(mt_paths());
-}
 
 // Tempered outputs 0..count-1 of the core routines used in their calling order.
 std::vector<uint32_t> core_outputs(const uint32_t *key, int32_t key_length, size_t count) {
@@ -91,24 +86,6 @@ TEST(Mt19937, InitialStateTableIsTheLinearRecurrence) {
     EXPECT_EQ(0, std::memcmp(g.mt, mt_initial_state.word, sizeof g.mt));
 }
 
-TEST(Mt19937, EveryRegenerationPathAgreesInPlaceAndApart) {
-    std::mt19937 rng(31337);
-    for (const auto &path : paths()) {
-        // Random blocks reach every combination of the bits that a twist reads.
-        for (int trial = 0; trial < 50; trial++) {
-            MtState a, in_place, apart, plain;
-            for (auto &w : a.word)
-                w = static_cast<uint32_t>(rng());
-            std::memcpy(&in_place, &a, sizeof a);
-            path.regenerate(&a, &apart);
-            path.regenerate(&in_place, &in_place);
-            mt_regenerate_plain(&a, &plain);
-            ASSERT_EQ(0, std::memcmp(&apart, &plain, sizeof plain)) << path.name;
-            ASSERT_EQ(0, std::memcmp(&in_place, &plain, sizeof plain)) << path.name;
-        }
-    }
-}
-
 TEST(Mt19937, TemperMatchesMaskedShiftForm) {
     std::mt19937 rng(99);
     for (int i = 0; i < 10000; i++) {
@@ -121,78 +98,99 @@ TEST(Mt19937, TemperMatchesMaskedShiftForm) {
     }
 }
 
-TEST(MtXorKeystream, EveryPathMatchesReferenceForOffsetsAndLengths) {
-    std::mt19937 rng(7);
-    for (const auto &path : paths()) {
-        const uint32_t offsets[] = {0,   1,   2,   3,      100,        620,         622,
-                                    623, 624, 625, 100000, 0x7fffffff, 0x80000000u, 0xffffffffu};
-        for (uint32_t offset : offsets) {
-            for (size_t len : {0,  1,  2,  3,   4,   5,   15,  16,   17,   31,   32,   33,
-                               63, 64, 65, 127, 128, 129, 191, 2495, 2496, 2497, 4993, 10000}) {
-                uint32_t key[3] = {uint32_t(rng()), uint32_t(rng()), uint32_t(rng())};
-                // Odd-aligned buffers with guard bytes on both sides.
-                std::vector<uint8_t> in(len + 3), want(len), got(len + 6, 0xcc);
-                for (auto &b : in)
-                    b = static_cast<uint8_t>(rng());
-                ref_mt_xor(key, offset, in.data() + 3, want.data(), len);
+// One case per implementation and property; an implementation that this CPU
+// cannot run is skipped, and ctest and the summary say so.
+class MtImplementation : public ::testing::TestWithParam<int> {
+  protected:
+    void SetUp() override {
+        if (!mt_implementation_available(GetParam()))
+            GTEST_SKIP() << mt_implementation_name(GetParam()) << " needs what this CPU lacks";
+    }
+};
 
-                MtState seed, work;
-                mt_seed_by_array(&seed, key, 3);
-                path.regenerate(&seed, &work);
-                uint32_t index = offset;
-                path.xor_keystream(&work, &index, in.data() + 3, got.data() + 3, len);
-                ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + 3))
-                    << path.name << " offset " << offset << " length " << len;
-                for (int g : {0, 1, 2})
-                    ASSERT_EQ(got[g], 0xcc);
-                for (size_t g = len + 3; g < len + 6; g++)
-                    ASSERT_EQ(got[g], 0xcc) << path.name << " wrote past the end";
-                if (len > 0) {
-                    EXPECT_LE(index, static_cast<uint32_t>(mt_n));
-                }
-                // In place, at the same odd alignment.
-                path.regenerate(&seed, &work);
-                index = offset;
-                path.xor_keystream(&work, &index, in.data() + 3, in.data() + 3, len);
-                ASSERT_TRUE(std::equal(want.begin(), want.end(), in.begin() + 3))
-                    << path.name << " in place, offset " << offset << " length " << len;
-            }
+INSTANTIATE_TEST_SUITE_P(Each, MtImplementation, ::testing::Range(0, int(mt_implementation_count)),
+                         [](const ::testing::TestParamInfo<int> &info) {
+                             return std::string(mt_implementation_name(info.param));
+                         });
+
+TEST_P(MtImplementation, RegeneratesInPlaceAndApartAsThePlainOne) {
+    std::mt19937 rng(31337);
+    // Random blocks reach every combination of the bits that a twist reads.
+    for (int trial = 0; trial < 50; trial++) {
+        MtState a, in_place, apart, plain;
+        for (auto &w : a.word)
+            w = static_cast<uint32_t>(rng());
+        std::memcpy(&in_place, &a, sizeof a);
+        mt_regenerate_by(GetParam(), &a, &apart);
+        mt_regenerate_by(GetParam(), &in_place, &in_place);
+        mt_regenerate_plain(&a, &plain);
+        ASSERT_EQ(0, std::memcmp(&apart, &plain, sizeof plain));
+        ASSERT_EQ(0, std::memcmp(&in_place, &plain, sizeof plain));
+    }
+}
+
+TEST_P(MtImplementation, MatchesReferenceForOffsetsAndLengthsApartAndInPlace) {
+    std::mt19937 rng(7);
+    const uint32_t offsets[] = {0,   1,   2,   3,      100,        620,         622,
+                                623, 624, 625, 100000, 0x7fffffff, 0x80000000u, 0xffffffffu};
+    for (uint32_t offset : offsets) {
+        for (size_t len : {0,  1,  2,  3,   4,   5,   15,  16,   17,   31,   32,   33,
+                           63, 64, 65, 127, 128, 129, 191, 2495, 2496, 2497, 4993, 10000}) {
+            uint32_t key[3] = {uint32_t(rng()), uint32_t(rng()), uint32_t(rng())};
+            // Odd-aligned buffers with guard bytes on both sides.
+            std::vector<uint8_t> in(len + 3), want(len), got(len + 6, 0xcc);
+            for (auto &b : in)
+                b = static_cast<uint8_t>(rng());
+            ref_mt_xor(key, offset, in.data() + 3, want.data(), len);
+
+            MtState state;
+            mt_xor_seeded_by(GetParam(), &state, key, 3, offset, in.data() + 3, got.data() + 3,
+                             len);
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + 3))
+                << "offset " << offset << " length " << len;
+            for (int g : {0, 1, 2})
+                ASSERT_EQ(got[g], 0xcc);
+            for (size_t g = len + 3; g < len + 6; g++)
+                ASSERT_EQ(got[g], 0xcc) << "wrote past the end";
+            // In place, at the same odd alignment.
+            mt_xor_seeded_by(GetParam(), &state, key, 3, offset, in.data() + 3, in.data() + 3, len);
+            ASSERT_TRUE(std::equal(want.begin(), want.end(), in.begin() + 3))
+                << "in place, offset " << offset << " length " << len;
         }
     }
 }
 
-TEST(MtXorKeystream, ConsecutiveCallsEqualOneCall) {
-    // Split at word boundaries, two calls continue one stream.
+TEST_P(MtImplementation, ConsecutiveCallsEqualOneCall) {
+    // Split at word boundaries, two calls continue one stream; the position
+    // stays inside the block.
     const uint32_t key[3] = {5, 6, 7};
     std::vector<uint8_t> in(8000, 0x5a), whole(8000), parts(8000);
-    MtState seed, w1, w2;
-    mt_seed_by_array(&seed, key, 3);
-    mt_regenerate(&seed, &w1);
-    std::memcpy(&w2, &w1, sizeof w1);
-    uint32_t i1 = 3, i2 = 3;
-    mt_xor_keystream(&w1, &i1, in.data(), whole.data(), in.size());
-    mt_xor_keystream(&w2, &i2, in.data(), parts.data(), 2500);
-    mt_xor_keystream(&w2, &i2, in.data() + 2500, parts.data() + 2500, in.size() - 2500);
-    EXPECT_EQ(whole, parts);
-    EXPECT_EQ(i1, i2);
+    for (size_t split : {0, 4, 2496, 2500, 7996}) {
+        MtState seed, w1, w2;
+        mt_seed_by_array(&seed, key, 3);
+        mt_regenerate_by(GetParam(), &seed, &w1);
+        std::memcpy(&w2, &w1, sizeof w1);
+        uint32_t i1 = 3, i2 = 3;
+        mt_xor_keystream_by(GetParam(), &w1, &i1, in.data(), whole.data(), in.size());
+        mt_xor_keystream_by(GetParam(), &w2, &i2, in.data(), parts.data(), split);
+        EXPECT_LE(i2, static_cast<uint32_t>(mt_n));
+        mt_xor_keystream_by(GetParam(), &w2, &i2, in.data() + split, parts.data() + split,
+                            in.size() - split);
+        EXPECT_EQ(whole, parts) << "split at " << split;
+        EXPECT_EQ(i1, i2);
+    }
 }
 
-TEST(MtXorKeystream, InPlaceAndRoundTrip) {
+TEST_P(MtImplementation, RoundTripsInPlace) {
     const uint32_t key[3] = {0xffffffffu, 0, 42};
     std::vector<uint8_t> data(3001);
     for (size_t i = 0; i < data.size(); i++)
         data[i] = static_cast<uint8_t>(i * 7);
     auto original = data;
-    for (int pass = 0; pass < 2; pass++) {
-        MtState seed, work;
-        mt_seed_by_array(&seed, key, 3);
-        mt_regenerate(&seed, &work);
-        uint32_t index = 17;
-        mt_xor_keystream(&work, &index, data.data(), data.data(), data.size());
-        if (pass == 0) {
-            EXPECT_NE(data, original);
-        }
-    }
+    MtState state;
+    mt_xor_seeded_by(GetParam(), &state, key, 3, 17, data.data(), data.data(), data.size());
+    EXPECT_NE(data, original);
+    mt_xor_seeded_by(GetParam(), &state, key, 3, 17, data.data(), data.data(), data.size());
     EXPECT_EQ(data, original);
 }
 

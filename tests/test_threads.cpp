@@ -8,7 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "paths.h"
+#include "blowfish.h"
+#include "mt19937.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ struct Job {
     BlowfishContext bf;
 };
 
-TEST(Threads, EveryPathFromSeveralThreadsGivesTheSingleThreadBytes) {
+TEST(Threads, EveryImplementationFromSeveralThreadsGivesTheSingleThreadBytes) {
     std::mt19937 rng(4242);
     std::vector<Job> jobs(12);
     for (auto &job : jobs) {
@@ -33,17 +34,13 @@ TEST(Threads, EveryPathFromSeveralThreadsGivesTheSingleThreadBytes) {
         for (auto &b : key)
             b = static_cast<uint8_t>(rng());
         bf_key_setup(&job.bf, key, 56);
-        MtState seed, work;
-        mt_seed_by_array(&seed, job.key, 3);
-        mt_regenerate_plain(&seed, &work);
-        uint32_t index = job.offset;
+        MtState state;
         job.want_mt.resize(job.data.size());
-        mt_xor_keystream_plain(&work, &index, job.data.data(), job.want_mt.data(), job.data.size());
+        mt_xor_seeded_by(mt_implementation_plain, &state, job.key, 3, job.offset, job.data.data(),
+                         job.want_mt.data(), job.data.size());
         job.want_bf.resize(job.data.size());
         bf_crypt_blocks_plain(job.data.data(), &job.bf, job.want_bf.data(), job.data.size() / 8, 1);
     }
-    const auto mt = runnable(mt_paths(), true);
-    const auto bf = runnable(bf_paths(), true);
     std::vector<int> failures(4, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; t++) {
@@ -52,16 +49,28 @@ TEST(Threads, EveryPathFromSeveralThreadsGivesTheSingleThreadBytes) {
                 for (size_t j = 0; j < jobs.size(); j++) {
                     const Job &job = jobs[(j + t) % jobs.size()];
                     std::vector<uint8_t> out(job.data.size());
-                    for (const auto &p : mt) {
-                        MtState seed, work;
-                        mt_seed_by_array(&seed, job.key, 3);
-                        p.regenerate(&seed, &work);
-                        uint32_t index = job.offset;
-                        p.xor_keystream(&work, &index, job.data.data(), out.data(), out.size());
+                    // The dispatching routines too, whose first call chooses.
+                    for (int i = -1; i < mt_implementation_count; i++) {
+                        if (i >= 0 && !mt_implementation_available(i))
+                            continue;
+                        MtState state;
+                        if (i < 0)
+                            mt_xor_seeded(&state, job.key, 3, job.offset, job.data.data(),
+                                          out.data(), out.size());
+                        else
+                            mt_xor_seeded_by(i, &state, job.key, 3, job.offset, job.data.data(),
+                                             out.data(), out.size());
                         failures[t] += out != job.want_mt;
                     }
-                    for (const auto &p : bf) {
-                        p.crypt_blocks(job.data.data(), &job.bf, out.data(), out.size() / 8, 1);
+                    for (int i = -1; i < bf_implementation_count; i++) {
+                        if (i >= 0 && !bf_implementation_available(i))
+                            continue;
+                        if (i < 0)
+                            bf_crypt_blocks(job.data.data(), &job.bf, out.data(), out.size() / 8,
+                                            1);
+                        else
+                            bf_crypt_blocks_by(i, job.data.data(), &job.bf, out.data(),
+                                               out.size() / 8, 1);
                         failures[t] += out != job.want_bf;
                     }
                 }

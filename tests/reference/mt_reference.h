@@ -1,8 +1,8 @@
 // A reference-style MT19937 for tests and benchmarks: the generator as the
 // published reference code writes it, one state with its own position, one
 // word at a time, written independently of the project's core.
-#ifndef VAVIREREZI_BENCH_MT_REFERENCE_H
-#define VAVIREREZI_BENCH_MT_REFERENCE_H
+#ifndef VAVIREREZI_TESTS_MT_REFERENCE_H
+#define VAVIREREZI_TESTS_MT_REFERENCE_H
 
 #include <cstddef>
 #include <cstdint>

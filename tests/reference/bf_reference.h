@@ -2,8 +2,8 @@
 // published description writes it, one block at a time, with the halves
 // exchanged after every round; written independently of the project's core.
 // It takes its initial tables from the caller.
-#ifndef VAVIREREZI_BENCH_BF_REFERENCE_H
-#define VAVIREREZI_BENCH_BF_REFERENCE_H
+#ifndef VAVIREREZI_TESTS_BF_REFERENCE_H
+#define VAVIREREZI_TESTS_BF_REFERENCE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -19,10 +19,11 @@ inline uint32_t ref_bf_f(const RefBlowfish *c, uint32_t x) {
     return ((c->S[0][a] + c->S[1][b]) ^ c->S[2][cc]) + c->S[3][d];
 }
 
-inline void ref_bf_encrypt(const RefBlowfish *c, uint32_t *xl, uint32_t *xr) {
+// Enciphers with the P-array in order, deciphers with it reversed.
+inline void ref_bf_rounds(const RefBlowfish *c, uint32_t *xl, uint32_t *xr, bool decrypt) {
     uint32_t L = *xl, R = *xr, t;
     for (int i = 0; i < 16; i++) {
-        L ^= c->P[i];
+        L ^= c->P[decrypt ? 17 - i : i];
         R ^= ref_bf_f(c, L);
         t = L;
         L = R;
@@ -31,28 +32,18 @@ inline void ref_bf_encrypt(const RefBlowfish *c, uint32_t *xl, uint32_t *xr) {
     t = L;
     L = R;
     R = t;
-    R ^= c->P[16];
-    L ^= c->P[17];
+    R ^= c->P[decrypt ? 1 : 16];
+    L ^= c->P[decrypt ? 0 : 17];
     *xl = L;
     *xr = R;
 }
 
+inline void ref_bf_encrypt(const RefBlowfish *c, uint32_t *xl, uint32_t *xr) {
+    ref_bf_rounds(c, xl, xr, false);
+}
+
 inline void ref_bf_decrypt(const RefBlowfish *c, uint32_t *xl, uint32_t *xr) {
-    uint32_t L = *xl, R = *xr, t;
-    for (int i = 17; i > 1; i--) {
-        L ^= c->P[i];
-        R ^= ref_bf_f(c, L);
-        t = L;
-        L = R;
-        R = t;
-    }
-    t = L;
-    L = R;
-    R = t;
-    R ^= c->P[1];
-    L ^= c->P[0];
-    *xl = L;
-    *xr = R;
+    ref_bf_rounds(c, xl, xr, true);
 }
 
 inline void ref_bf_init(RefBlowfish *c, const uint32_t initial_p[18],
