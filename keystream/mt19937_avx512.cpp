@@ -15,36 +15,24 @@ namespace {
 
 constexpr int lanes = 16; // words in a vector
 
-// Regeneration runs in three segments: words [0, seg1_end) read only old
-// words, words [seg1_end, seg2_end) read the new word mt_n - mt_m places
-// back, and the last word reads the new word 0. In the one-pass block loop
-// each long segment is covered by whole vectors up to its `_vectors_end`,
-// then by two overlapping vectors: one there and one ending at the segment's
-// end (at `_tail`), both computed from the old words before either is stored.
-constexpr int seg1_end = mt_n - mt_m;                                               // 227
-constexpr int seg1_tail = seg1_end - lanes;                                         // 211
-constexpr int seg1_vectors_end = seg1_tail / lanes * lanes;                         // 208
-constexpr int seg2_end = mt_n - 1;                                                  // 623
-constexpr int seg2_tail = seg2_end - lanes;                                         // 607
-constexpr int seg2_vectors_end = seg1_end + (seg2_tail - seg1_end) / lanes * lanes; // 595
-static_assert(seg1_vectors_end <= seg1_tail && seg1_tail < seg1_vectors_end + lanes,
-              "the two last vectors of a segment overlap");
-static_assert(seg2_vectors_end <= seg2_tail && seg2_tail < seg2_vectors_end + lanes,
-              "the two last vectors of a segment overlap");
+// Regeneration word by word runs in three segments: words [0, seg1_end) read
+// only old words, words [seg1_end, seg2_end) read the new word mt_n - mt_m
+// places back, and the last word reads the new word 0.
+constexpr int seg1_end = mt_n - mt_m; // 227
+constexpr int seg2_end = mt_n - 1;    // 623
 
-// The bytes of the tail vector that the vector before it has not stored.
-constexpr __mmask64 tail_bytes(int vectors_end, int tail) {
-    return ~0ull << (4 * (vectors_end + lanes - tail));
-}
-
+// The twist of sixteen words: y = the upper bit of cur and the lower bits
+// of next; far ^ (y >> 1), and the matrix word where y is odd, looked up by
+// the low bits of next (which y's low bit is) in a table of sixteen entries
+// (vpermd) rather than tested into a mask and XORed under it. The select
+// overwrites `next`, which nothing else needs, so no constant is copied.
 MT_AVX512 inline __m512i twist16(__m512i cur, __m512i next, __m512i far) {
     const __m512i lower = _mm512_set1_epi32(static_cast<int>(mt_lower_mask));
-    const __m512i matrix = _mm512_set1_epi32(static_cast<int>(mt_matrix_a));
-    // y = upper bit of cur, lower bits of next: a bitwise select on `lower`.
-    __m512i y = _mm512_ternarylogic_epi32(lower, next, cur, ternlog_select);
-    __mmask16 odd = _mm512_test_epi32_mask(y, _mm512_set1_epi32(1));
-    __m512i r = _mm512_xor_si512(far, _mm512_srli_epi32(y, 1));
-    return _mm512_mask_xor_epi32(r, odd, r, matrix);
+    constexpr int a = static_cast<int>(mt_matrix_a);
+    const __m512i odd = _mm512_set_epi32(a, 0, a, 0, a, 0, a, 0, a, 0, a, 0, a, 0, a, 0);
+    __m512i matrix = _mm512_permutexvar_epi32(next, odd);
+    __m512i y = _mm512_ternarylogic_epi32(next, cur, lower, ternlog_select_cab);
+    return _mm512_ternarylogic_epi32(far, _mm512_srli_epi32(y, 1), matrix, ternlog_xor3);
 }
 
 MT_AVX512 inline __m512i load16(const uint32_t *p) {
@@ -113,67 +101,104 @@ MT_AVX512 void mt_impl::xor_span_avx512(const uint32_t *words, const uint8_t *in
 
 namespace {
 
-// Stores, for the bytes in `bytes`, the data at `src` XORed with the
-// tempered `words` to `dst`.
-MT_AVX512 inline void emit(const uint8_t *src, uint8_t *dst, __m512i words, __mmask64 bytes) {
-    _mm512_mask_storeu_epi8(dst, bytes, temper_xor16(words, _mm512_loadu_si512(src)));
-}
+// A working copy of the state, 64-byte aligned, with room for a mirror of
+// the first sixteen new words of a block after its 624 words. With it every
+// vector of a block is one of 39 aligned ones of the same form: word k reads
+// words k + 1 (the old word, or for word 623 the new word 0, from the mirror)
+// and k + 397 (an old word, or from word 227 on a new one, which the mirror
+// and then the block's own first words hold). A vector's `next` and `far`
+// operands are cut from two aligned vectors (valignd), the later of which
+// the next vector reuses, so a block makes three aligned state accesses a
+// vector: one load of each stream and the store.
+struct alignas(64) MtWork {
+    uint32_t word[mt_n + lanes];
+};
+static_assert(mt_n % lanes == 0, "a block is a whole number of vectors");
 
-// The whole-vector case, which is nearly all of the data. Once the data no
-// longer fits in the caches, the block loop keeps too few lines in flight for
-// the hardware prefetchers alone, so this asks for the lines of both buffers
-// a few blocks ahead (a prefetch past the end of a buffer is harmless); and
-// it reads the data as two 32-byte halves, which on the machine measured
-// streams from memory markedly faster than one 64-byte load here.
-MT_AVX512 inline void emit_all(const uint8_t *src, uint8_t *dst, __m512i words) {
-    constexpr int ahead = 6144;
-    _mm_prefetch(reinterpret_cast<const char *>(src) + ahead, _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char *>(dst) + ahead, _MM_HINT_T0);
-    __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src));
-    __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 32));
-    __m512i data = _mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1);
+// The data side of a vector: 64 bytes of data XORed with the tempered words.
+// Data that fits the caches is read in one 64-byte load. Data streamed from
+// memory is asked for a few blocks ahead, for both buffers (a prefetch past
+// the end of a buffer is harmless), and read as two 32-byte halves, which
+// on the machine measured streams from memory markedly faster; the empty asm
+// keeps Clang from merging them into one load.
+template <bool streaming>
+MT_AVX512 inline void emit(const uint8_t *src, uint8_t *dst, __m512i words) {
+    __m512i data;
+    if constexpr (streaming) {
+        constexpr int ahead = 6144;
+        _mm_prefetch(reinterpret_cast<const char *>(src) + ahead, _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char *>(dst) + ahead, _MM_HINT_T0);
+        __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src));
+        __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + 32));
+        asm("" : "+v"(lo), "+v"(hi));
+        data = _mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1);
+    } else {
+        data = _mm512_loadu_si512(src);
+    }
     _mm512_storeu_si512(dst, temper_xor16(words, data));
 }
 
-// One segment of the block, words [begin, tail + lanes), whose words read the
-// word `far` places on: whole vectors up to `vectors_end`, then the two
-// overlapping last ones, both computed from the old words before either is
-// stored (their overlap gets the same values), the tail one storing only
-// the bytes of the words the other did not.
-template <int begin, int vectors_end, int tail, int far>
-MT_AVX512 inline void regenerate_xor_segment(uint32_t *d, const uint8_t *in, uint8_t *out) {
-    for (int k = begin; k + lanes <= vectors_end; k += lanes) {
-        __m512i v = twist16(load16(d + k), load16(d + k + 1), load16(d + k + far));
-        _mm512_storeu_si512(d + k, v);
-        emit_all(in + 4 * k, out + 4 * k, v);
+// Words [begin, end) of a block, which read their far words `far` places on;
+// `cur` holds the block's words at `begin` and is left holding those at
+// `end`. The far words are cut `far_shift` words into an aligned vector.
+template <int begin, int end, int far, bool streaming>
+MT_AVX512 inline __m512i regenerate_xor_run(uint32_t *w, const uint8_t *in, uint8_t *out,
+                                            __m512i cur) {
+    constexpr int far_shift = (far % lanes + lanes) % lanes;
+    constexpr int far_base = far - far_shift;
+    static_assert(begin % lanes == 0 && end % lanes == 0 && far_base % lanes == 0, "aligned");
+    static_assert(end + far_base + lanes <= mt_n + lanes && begin + far_base >= 0,
+                  "the far words come from the block and its mirror");
+    __m512i far_lo = _mm512_load_si512(w + begin + far_base);
+    for (int k = begin; k < end; k += lanes) {
+        __m512i later = _mm512_load_si512(w + k + lanes);
+        __m512i far_hi = _mm512_load_si512(w + k + far_base + lanes);
+        __m512i v = twist16(cur, _mm512_alignr_epi32(later, cur, 1),
+                            _mm512_alignr_epi32(far_hi, far_lo, far_shift));
+        _mm512_store_si512(w + k, v);
+        if (k == 0)
+            _mm512_store_si512(w + mt_n, v); // the mirror of the first new words
+        emit<streaming>(in + 4 * k, out + 4 * k, v);
+        cur = later;
+        far_lo = far_hi;
     }
-    constexpr int e = vectors_end, t = tail;
-    __m512i a = twist16(load16(d + e), load16(d + e + 1), load16(d + e + far));
-    __m512i b = twist16(load16(d + t), load16(d + t + 1), load16(d + t + far));
-    _mm512_storeu_si512(d + e, a);
-    _mm512_storeu_si512(d + t, b);
-    emit_all(in + 4 * e, out + 4 * e, a);
-    emit(in + 4 * t, out + 4 * t, b, tail_bytes(e, t));
+    return cur;
+}
+
+template <bool streaming>
+MT_AVX512 void regenerate_xor_blocks(MtState *state, const uint8_t *in, uint8_t *out,
+                                     size_t nblocks) {
+    // Words up to 239 read their far words 397 on (from word 227 on, new
+    // words in the mirror); words from 240 on read them 227 back.
+    constexpr int split = (seg1_end + lanes - 1) / lanes * lanes; // 240
+    MtWork work;
+    uint32_t *w = work.word;
+    for (int k = 0; k < mt_n; k += lanes)
+        _mm512_store_si512(w + k, _mm512_loadu_si512(state->word + k));
+    for (size_t b = 0; b < nblocks; b++, in += 4 * mt_n, out += 4 * mt_n) {
+        __m512i cur = _mm512_load_si512(w);
+        cur = regenerate_xor_run<0, split, mt_m, streaming>(w, in, out, cur);
+        regenerate_xor_run<split, mt_n, mt_m - mt_n, streaming>(w, in, out, cur);
+    }
+    for (int k = 0; k < mt_n; k += lanes)
+        _mm512_storeu_si512(state->word + k, _mm512_load_si512(w + k));
 }
 
 } // namespace
 
-// One pass over a whole block: each new vector of words is stored back and,
-// tempered, XORed with its 64 bytes of data while still in a register. So no
-// scalar word is left over but the last.
-MT_AVX512 void mt_impl::regenerate_xor_block_avx512(MtState *state, const uint8_t *in,
-                                                    uint8_t *out) {
-    uint32_t *d = state->word;
-    regenerate_xor_segment<0, seg1_vectors_end, seg1_tail, mt_m>(d, in, out);
-    regenerate_xor_segment<seg1_end, seg2_vectors_end, seg2_tail, mt_m - mt_n>(d, in, out);
-    d[mt_n - 1] = twist(d[mt_n - 1], d[0], d[mt_m - 1]);
-    xor_span_plain(d + mt_n - 1, in + 4 * (mt_n - 1), out + 4 * (mt_n - 1), 4);
+// Below 2 MiB the data stays in the caches.
+MT_AVX512 void mt_impl::regenerate_xor_blocks_avx512(MtState *state, const uint8_t *in,
+                                                     uint8_t *out, size_t nblocks) {
+    if (nblocks * 4 * mt_n >= (2u << 20))
+        regenerate_xor_blocks<true>(state, in, out, nblocks);
+    else
+        regenerate_xor_blocks<false>(state, in, out, nblocks);
 }
 
 void mt_xor_keystream_avx512(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
                              size_t len) {
     mt_impl::xor_keystream<mt_regenerate_avx512, mt_impl::xor_span_avx512,
-                           mt_impl::regenerate_xor_block_avx512>(state, index, in, out, len);
+                           mt_impl::regenerate_xor_blocks_avx512>(state, index, in, out, len);
 }
 
 #endif

@@ -19,33 +19,36 @@ void xor_span_avx512(const uint32_t *words, const uint8_t *in, uint8_t *out, siz
 #endif
 
 // Regenerates `state` in place, then XORs a whole block's worth of bytes
-// (4 * mt_n) with it; implementations may do both in one pass.
+// (4 * mt_n) with it, `nblocks` times; implementations may do both in one
+// pass, and may work on a copy of the state of their own meanwhile.
 template <void (*Regenerate)(const MtState *, MtState *),
           void (*XorSpan)(const uint32_t *, const uint8_t *, uint8_t *, size_t)>
-void regenerate_then_xor(MtState *state, const uint8_t *in, uint8_t *out) {
-    Regenerate(state, state);
-    XorSpan(state->word, in, out, 4 * mt_n);
+void regenerate_then_xor(MtState *state, const uint8_t *in, uint8_t *out, size_t nblocks) {
+    for (size_t b = 0; b < nblocks; b++) {
+        Regenerate(state, state);
+        XorSpan(state->word, in + 4 * mt_n * b, out + 4 * mt_n * b, 4 * mt_n);
+    }
 }
 
 #if VAVIREREZI_X86_64
-void regenerate_xor_block_avx512(MtState *state, const uint8_t *in, uint8_t *out);
+void regenerate_xor_blocks_avx512(MtState *state, const uint8_t *in, uint8_t *out, size_t nblocks);
 #endif
 
 // The key-stream loop, common to every implementation: spans of whole
 // blocks, regenerating in place when a block is used up.
 template <void (*Regenerate)(const MtState *, MtState *),
           void (*XorSpan)(const uint32_t *, const uint8_t *, uint8_t *, size_t),
-          void (*RegenerateXorBlock)(MtState *, const uint8_t *,
-                                     uint8_t *) = regenerate_then_xor<Regenerate, XorSpan>>
+          void (*RegenerateXorBlocks)(MtState *, const uint8_t *, uint8_t *,
+                                      size_t) = regenerate_then_xor<Regenerate, XorSpan>>
 void xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, size_t len) {
     constexpr size_t block_bytes = 4 * mt_n;
     uint32_t pos = *index;
     size_t j = 0;
     while (j < len) {
         if (pos >= mt_n) {
-            if (len - j >= block_bytes) {
-                RegenerateXorBlock(state, in + j, out + j);
-                j += block_bytes;
+            if (size_t blocks = (len - j) / block_bytes; blocks > 0) {
+                RegenerateXorBlocks(state, in + j, out + j, blocks);
+                j += blocks * block_bytes;
                 pos = mt_n;
                 continue;
             }

@@ -131,33 +131,35 @@ TEST_P(MtImplementation, RegeneratesInPlaceAndApartAsThePlainOne) {
 
 TEST_P(MtImplementation, MatchesReferenceForOffsetsAndLengthsApartAndInPlace) {
     std::mt19937 rng(7);
+    auto check = [&](uint32_t offset, size_t len) {
+        uint32_t key[3] = {uint32_t(rng()), uint32_t(rng()), uint32_t(rng())};
+        // Odd-aligned buffers with guard bytes on both sides.
+        std::vector<uint8_t> in(len + 3), want(len), got(len + 6, 0xcc);
+        for (auto &b : in)
+            b = static_cast<uint8_t>(rng());
+        ref_mt_xor(key, offset, in.data() + 3, want.data(), len);
+
+        MtState state;
+        mt_xor_seeded_by(GetParam(), &state, key, 3, offset, in.data() + 3, got.data() + 3, len);
+        ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + 3))
+            << "offset " << offset << " length " << len;
+        for (int g : {0, 1, 2})
+            ASSERT_EQ(got[g], 0xcc);
+        for (size_t g = len + 3; g < len + 6; g++)
+            ASSERT_EQ(got[g], 0xcc) << "wrote past the end";
+        // In place, at the same odd alignment.
+        mt_xor_seeded_by(GetParam(), &state, key, 3, offset, in.data() + 3, in.data() + 3, len);
+        ASSERT_TRUE(std::equal(want.begin(), want.end(), in.begin() + 3))
+            << "in place, offset " << offset << " length " << len;
+    };
     const uint32_t offsets[] = {0,   1,   2,   3,      100,        620,         622,
                                 623, 624, 625, 100000, 0x7fffffff, 0x80000000u, 0xffffffffu};
-    for (uint32_t offset : offsets) {
+    for (uint32_t offset : offsets)
         for (size_t len : {0,  1,  2,  3,   4,   5,   15,  16,   17,   31,   32,   33,
-                           63, 64, 65, 127, 128, 129, 191, 2495, 2496, 2497, 4993, 10000}) {
-            uint32_t key[3] = {uint32_t(rng()), uint32_t(rng()), uint32_t(rng())};
-            // Odd-aligned buffers with guard bytes on both sides.
-            std::vector<uint8_t> in(len + 3), want(len), got(len + 6, 0xcc);
-            for (auto &b : in)
-                b = static_cast<uint8_t>(rng());
-            ref_mt_xor(key, offset, in.data() + 3, want.data(), len);
-
-            MtState state;
-            mt_xor_seeded_by(GetParam(), &state, key, 3, offset, in.data() + 3, got.data() + 3,
-                             len);
-            ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + 3))
-                << "offset " << offset << " length " << len;
-            for (int g : {0, 1, 2})
-                ASSERT_EQ(got[g], 0xcc);
-            for (size_t g = len + 3; g < len + 6; g++)
-                ASSERT_EQ(got[g], 0xcc) << "wrote past the end";
-            // In place, at the same odd alignment.
-            mt_xor_seeded_by(GetParam(), &state, key, 3, offset, in.data() + 3, in.data() + 3, len);
-            ASSERT_TRUE(std::equal(want.begin(), want.end(), in.begin() + 3))
-                << "in place, offset " << offset << " length " << len;
-        }
-    }
+                           63, 64, 65, 127, 128, 129, 191, 2495, 2496, 2497, 4993, 10000})
+            check(offset, len);
+    // Large enough for the streaming loop of the wide kernels.
+    check(5, (2u << 20) + 5003);
 }
 
 TEST_P(MtImplementation, ConsecutiveCallsEqualOneCall) {
