@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../common/cpu.h"
+#include "../common/arch.h"
 
 // P-array, then the four S-boxes: 1042 words.
 struct BlowfishContext {

@@ -71,14 +71,14 @@ foreach(candidate IN LISTS _py3_candidates)
 endforeach()
 
 set(VAVIREREZI_PY3_MAIN "")
-set(VAVIREREZI_PY3_NEWEST "") # the newest CPython
+set(_py3_newest "") # the newest CPython
 foreach(tag IN LISTS VAVIREREZI_PY3_TAGS)
   if(tag MATCHES "^py[0-9]")
-    set(VAVIREREZI_PY3_NEWEST ${tag})
+    set(_py3_newest ${tag})
   endif()
 endforeach()
 if("py311" IN_LIST VAVIREREZI_PY3_TAGS)
   set(VAVIREREZI_PY3_MAIN py311)
 else()
-  set(VAVIREREZI_PY3_MAIN "${VAVIREREZI_PY3_NEWEST}")
+  set(VAVIREREZI_PY3_MAIN "${_py3_newest}")
 endif()

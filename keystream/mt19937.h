@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../common/cpu.h"
+#include "../common/arch.h"
 
 // The published generator's constants, all in one place.
 constexpr int mt_n = 624;                       // words in a state block

@@ -9,7 +9,7 @@
 constexpr Py_ssize_t unlocked_min = 256 * 1024;
 
 // Keyword names for the Python 3 parser: five positional-only arguments.
-[[maybe_unused]] static const char *const keywords[] = {"", "", "", "", "", "output", NULL};
+[[maybe_unused]] const char *const keywords[] = {"", "", "", "", "", "output", NULL};
 
 #if PY_MAJOR_VERSION >= 3
 PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args, PyObject *kwargs) {

@@ -98,18 +98,16 @@ inline int compat_output_open(CompatOutput *out, PyObject *output, const CompatD
     }
     // Asked for as writable, so that an exporter of read-only memory refuses,
     // and with its strides, so that a strided buffer is refused here rather
-    // than handed over as a copy that the result would never reach.
+    // than handed over as a copy that the result would never reach. A refusal
+    // (BufferError from CPython's exporters, ValueError from PyPy's) of a
+    // buffer that can be read is a read-only buffer.
     if (PyObject_GetBuffer(output, &out->view, PyBUF_STRIDES | PyBUF_WRITABLE) < 0) {
-        // (BufferError from CPython's exporters, ValueError from PyPy's.)
-        if ((PyErr_ExceptionMatches(PyExc_BufferError) ||
-             PyErr_ExceptionMatches(PyExc_ValueError)) &&
-            PyObject_GetBuffer(output, &out->view, PyBUF_STRIDES) == 0) {
-            PyBuffer_Release(&out->view); // readable, so it was refused as read-only
-            PyErr_Clear();
-            out->view.readonly = 1;
-        } else {
+        if (!PyErr_ExceptionMatches(PyExc_BufferError) && !PyErr_ExceptionMatches(PyExc_ValueError))
             return -1; // the exporter's own error stands
-        }
+        if (PyObject_GetBuffer(output, &out->view, PyBUF_STRIDES) < 0)
+            return -1;
+        PyBuffer_Release(&out->view);
+        PyErr_Clear();
     } else {
         out->held = true;
     }
@@ -117,7 +115,7 @@ inline int compat_output_open(CompatOutput *out, PyObject *output, const CompatD
     const uintptr_t o_start = reinterpret_cast<uintptr_t>(o);
     const uintptr_t d_start = reinterpret_cast<uintptr_t>(data->bytes);
     const size_t n = static_cast<size_t>(data->len);
-    if (out->view.readonly)
+    if (!out->held || out->view.readonly)
         PyErr_Format(PyExc_TypeError,
                      "%s() argument 'output' must be a writable bytes-like object, not "
                      "read-only %.100s",
@@ -154,8 +152,7 @@ inline int compat_output_new(CompatOutput *out, Py_ssize_t len) {
 // buffer holds it (released here).
 inline PyObject *compat_output_finish(CompatOutput *out, Py_ssize_t) {
     if (out->held) {
-        PyBuffer_Release(&out->view);
-        out->held = false;
+        compat_output_discard(out);
         Py_RETURN_NONE;
     }
     PyObject *result = out->object;

@@ -13,14 +13,12 @@ CPYTHON = platform.python_implementation() == "CPython"
 if PY3:
     xrange = range
     long = int
-    import builtins as builtins_module
 
     def array_bytes(a):
         return a.tobytes()
 else:
     xrange = xrange  # noqa: F821 (a builtin under 2.7)
     long = long  # noqa: F821
-    import exceptions as builtins_module  # noqa: F401
 
     def array_bytes(a):
         return a.tostring()

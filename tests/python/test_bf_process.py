@@ -1,7 +1,6 @@
 """bf_process against independent Blowfish implementations, and its arguments."""
 import array
 import random
-import sys
 import unittest
 
 import vavirerezi

@@ -4,7 +4,6 @@ import ctypes
 import mmap
 import random
 import struct
-import sys
 import tempfile
 import unittest
 
