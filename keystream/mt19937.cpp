@@ -105,6 +105,62 @@ void mt_xor_seeded_by(int implementation, MtState *state, const uint32_t *key, i
     mt_xor_keystream_by(implementation, state, &index, in, out, len);
 }
 
+void mt_stream_xor_by(int implementation, MtStream *stream, const uint8_t *in, uint8_t *out,
+                      size_t len) {
+    size_t j = 0;
+    if (stream->used != 0) { // the rest of a word that an earlier call began
+        uint32_t w = mt_temper(stream->state.word[stream->index - 1]);
+        for (; stream->used < 4 && j < len; stream->used++, j++)
+            out[j] = static_cast<uint8_t>(in[j] ^ (w >> (8 * stream->used)));
+        stream->used &= 3;
+    }
+    if (j < len) {
+        mt_xor_keystream_by(implementation, &stream->state, &stream->index, in + j, out + j,
+                            len - j);
+        stream->used = static_cast<uint32_t>((len - j) % 4);
+    }
+    stream->position += len;
+}
+
+void mt_stream_seed(MtStream *stream, const uint32_t *key, int32_t key_length, uint32_t offset) {
+    mt_seed_by_array(&stream->state, key, key_length);
+    mt_regenerate(&stream->state, &stream->state);
+    stream->index = offset;
+    stream->used = 0;
+    stream->position = 0;
+}
+
+void mt_stream_skip(MtStream *stream, uint64_t len) {
+    stream->position += len;
+    if (stream->used != 0) {
+        uint64_t rest = 4 - stream->used;
+        if (len < rest) {
+            stream->used += static_cast<uint32_t>(len);
+            return;
+        }
+        len -= rest;
+        stream->used = 0;
+    }
+    // The words the skipped bytes begin, read as mt_xor_keystream reads them:
+    // a block is made when a word is due and the block is used up.
+    uint64_t words = len / 4 + (len % 4 != 0);
+    while (words > 0) {
+        if (stream->index >= mt_n) {
+            mt_regenerate(&stream->state, &stream->state);
+            stream->index = 0;
+        }
+        uint64_t step = mt_n - stream->index;
+        step = words < step ? words : step;
+        stream->index += static_cast<uint32_t>(step);
+        words -= step;
+    }
+    stream->used = static_cast<uint32_t>(len % 4);
+}
+
+void mt_stream_xor(MtStream *stream, const uint8_t *in, uint8_t *out, size_t len) {
+    mt_stream_xor_by(mt_chosen_implementation(), stream, in, out, len);
+}
+
 void mt_regenerate(const MtState *source, MtState *destination) {
     mt_regenerate_by(mt_chosen_implementation(), source, destination);
 }

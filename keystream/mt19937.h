@@ -76,6 +76,30 @@ void mt_xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_
 void mt_xor_seeded(MtState *state, const uint32_t *key, int32_t key_length, uint32_t offset,
                    const uint8_t *in, uint8_t *out, size_t len);
 
+// A key stream that goes on from one call to the next, to the byte: the
+// generator's block, the next word to read from it (as mt_xor_keystream keeps
+// it), how many bytes of the word before that are already used, and how many
+// bytes have been taken since seeding. Any split of data into pieces, each
+// XORed in turn, gives what one mt_xor_keystream over the whole gives.
+struct MtStream {
+    MtState state;
+    uint32_t index;    // the next unread word; 624 or more: a fresh block first
+    uint32_t used;     // 1 to 3: bytes of word index - 1 already used; 0: none
+    uint64_t position; // bytes XORed or skipped since seeding
+};
+
+// Seeds `stream` as mt_xor_seeded seeds its state: `key_length` words of
+// `key`, the first block made, reading from output number `offset` on.
+void mt_stream_seed(MtStream *stream, const uint32_t *key, int32_t key_length, uint32_t offset);
+
+// XORs `len` bytes of `in` into `out` (which may be the same buffer) with the
+// stream's next `len` bytes, and moves it on by as many.
+void mt_stream_xor(MtStream *stream, const uint8_t *in, uint8_t *out, size_t len);
+
+// Moves the stream on by `len` bytes, as mt_stream_xor over `len` bytes
+// would, writing nothing; whole blocks cost one regeneration each.
+void mt_stream_skip(MtStream *stream, uint64_t len);
+
 // The implementations of mt_regenerate and mt_xor_keystream, best first:
 // X(name, cpu_test) each, where cpu_test() says whether this CPU can run it.
 // Implementation `name` defines mt_regenerate_name and mt_xor_keystream_name
@@ -112,5 +136,7 @@ void mt_xor_keystream_by(int implementation, MtState *state, uint32_t *index, co
                          uint8_t *out, size_t len);
 void mt_xor_seeded_by(int implementation, MtState *state, const uint32_t *key, int32_t key_length,
                       uint32_t offset, const uint8_t *in, uint8_t *out, size_t len);
+void mt_stream_xor_by(int implementation, MtStream *stream, const uint8_t *in, uint8_t *out,
+                      size_t len);
 
 #endif

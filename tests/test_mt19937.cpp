@@ -183,6 +183,50 @@ TEST_P(MtImplementation, ConsecutiveCallsEqualOneCall) {
     }
 }
 
+TEST_P(MtImplementation, StreamPiecesEqualOneCall) {
+    // A stream split anywhere, into two pieces or a piece of 1 to 5 bytes and
+    // the rest, or with the first piece skipped, gives the whole call's bytes
+    // in order; the offsets put block ends at every phase of a word.
+    const uint32_t key[3] = {0x9e3779b9u, 0, 77};
+    const size_t len = 2 * 4 * mt_n + 7;
+    std::vector<uint8_t> in(len), want(len), got(len);
+    for (size_t i = 0; i < len; i++)
+        in[i] = static_cast<uint8_t>(i * 131 + 7);
+    for (uint32_t offset : {0u, 623u, 624u, 0xffffffffu}) {
+        ref_mt_xor(key, offset, in.data(), want.data(), len);
+        MtStream seeded;
+        mt_stream_seed(&seeded, key, 3, offset);
+        for (size_t split = 0; split <= len; split++) {
+            MtStream s = seeded;
+            size_t second = split + 1 + split % 5 < len ? split + 1 + split % 5 : len;
+            mt_stream_xor_by(GetParam(), &s, in.data(), got.data(), split);
+            mt_stream_xor_by(GetParam(), &s, in.data() + split, got.data() + split, second - split);
+            mt_stream_xor_by(GetParam(), &s, in.data() + second, got.data() + second, len - second);
+            ASSERT_EQ(got, want) << "offset " << offset << " split " << split;
+            ASSERT_EQ(s.position, len);
+            // Skipped, then the rest in place.
+            s = seeded;
+            mt_stream_skip(&s, split);
+            std::copy(in.begin(), in.end(), got.begin());
+            mt_stream_xor_by(GetParam(), &s, got.data() + split, got.data() + split, len - split);
+            ASSERT_TRUE(std::equal(want.begin() + split, want.end(), got.begin() + split))
+                << "skipped " << split << ", offset " << offset;
+        }
+    }
+    // A skip of many blocks lands where XORing as many bytes does.
+    MtStream a, b;
+    mt_stream_seed(&a, key, 3, 5);
+    b = a;
+    std::vector<uint8_t> zeros(1000003);
+    mt_stream_xor_by(GetParam(), &a, zeros.data(), zeros.data(), zeros.size());
+    mt_stream_skip(&b, zeros.size());
+    uint8_t next_a[9] = {0}, next_b[9] = {0};
+    mt_stream_xor_by(GetParam(), &a, next_a, next_a, 9);
+    mt_stream_xor_by(GetParam(), &b, next_b, next_b, 9);
+    EXPECT_EQ(0, std::memcmp(next_a, next_b, 9));
+    EXPECT_EQ(a.position, b.position);
+}
+
 TEST_P(MtImplementation, RoundTripsInPlace) {
     const uint32_t key[3] = {0xffffffffu, 0, 42};
     std::vector<uint8_t> data(3001);

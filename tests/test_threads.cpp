@@ -4,6 +4,8 @@
 // nothing shared is written meanwhile, the run-time path choice included.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -81,6 +83,51 @@ TEST(Threads, EveryImplementationFromSeveralThreadsGivesTheSingleThreadBytes) {
         thread.join();
     for (int t = 0; t < 4; t++)
         EXPECT_EQ(failures[t], 0) << "thread " << t;
+}
+
+TEST(Threads, OneStreamSharedUnderALockGivesWholeSlicesThatTileIt) {
+    // As the binding shares one stream: each piece taken under the lock is
+    // one slice of the stream, and the slices, in the order they were taken,
+    // are the stream.
+    const uint32_t key[3] = {5, 6, 7};
+    MtStream stream;
+    mt_stream_seed(&stream, key, 3, 8);
+    std::mutex lock;
+    struct Piece {
+        uint64_t start;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<std::vector<Piece>> taken(4);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++) {
+        threads.emplace_back([&, t] {
+            std::mt19937 rng(t);
+            for (int k = 0; k < 60; k++) {
+                Piece piece{0, std::vector<uint8_t>(rng() % 9000)};
+                std::lock_guard<std::mutex> hold(lock);
+                piece.start = stream.position;
+                mt_stream_xor(&stream, piece.bytes.data(), piece.bytes.data(), piece.bytes.size());
+                taken[t].push_back(std::move(piece));
+            }
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    std::vector<Piece> all;
+    for (auto &pieces : taken)
+        for (auto &piece : pieces)
+            all.push_back(std::move(piece));
+    std::sort(all.begin(), all.end(),
+              [](const Piece &a, const Piece &b) { return a.start < b.start; });
+    std::vector<uint8_t> joined, want(stream.position);
+    for (const auto &piece : all) {
+        ASSERT_EQ(piece.start, joined.size());
+        joined.insert(joined.end(), piece.bytes.begin(), piece.bytes.end());
+    }
+    MtState state;
+    mt_xor_seeded_by(mt_implementation_plain, &state, key, 3, 8, want.data(), want.data(),
+                     want.size());
+    EXPECT_EQ(joined, want);
 }
 
 } // namespace
