@@ -18,9 +18,22 @@ from setuptools import Command, Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
+
+
+def interpreter_key():
+    """Names the interpreter that builds: its version, and a digest of its own
+    executable (links resolved, so every venv of one interpreter shares it)
+    and extension suffix, so that two interpreters of one version (pyenv's
+    and Debian's 3.11, a release and a debug build) never share a build."""
+    suffix = sysconfig.get_config_var("EXT_SUFFIX") or sysconfig.get_config_var("SO") or ""
+    identity = "%s\n%s" % (os.path.realpath(sys.executable), suffix)
+    digest = hashlib.sha256(identity.encode("utf-8")).hexdigest()[:10]
+    return "py%d%d-%s" % (sys.version_info[0], sys.version_info[1], digest)
+
+
 # Build products go under build-pip/<interpreter>, beside (not inside) the
 # CMake build directories, one per interpreter so that builds can run at once.
-BUILD_BASE = os.path.join("build-pip", "py%d%d" % sys.version_info[:2])
+BUILD_BASE = os.path.join("build-pip", interpreter_key())
 
 
 def version():
@@ -55,16 +68,23 @@ def read_config():
 
 class BuildExt(build_ext):
     """Compiles the C++ sources without the C-only flags the interpreter was
-    configured with, and with its headers as system headers (Python 2.7's
-    use the `register` keyword, which C++17 warns about)."""
+    configured with. Python 2.7's headers are taken as system headers (they
+    use the `register` keyword, which C++17 warns about); Python 3's stay
+    plain include directories, since GCC resolves the symlinks of system
+    headers, and a debug interpreter's (Debian's python3.11d) lead into the
+    release directory, whose pyconfig.h does not define Py_DEBUG."""
 
     def build_extensions(self):
         compiler_so = getattr(self.compiler, "compiler_so", None)
         if compiler_so:
             self.compiler.compiler_so = [f for f in compiler_so if f != "-Wstrict-prototypes"]
-        include = sysconfig.get_paths()["include"]
+        extra = []
+        if sys.version_info[0] < 3:
+            extra = ["-isystem", sysconfig.get_paths()["include"]]
+        elif hasattr(sys, "gettotalrefcount"):
+            extra = ["-DVAVIREREZI_EXPECT_PY_DEBUG"]
         for ext in self.extensions:
-            ext.extra_compile_args = ["-isystem", include] + ext.extra_compile_args
+            ext.extra_compile_args = extra + ext.extra_compile_args
         build_ext.build_extensions(self)
 
 

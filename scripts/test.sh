@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the optimised build (core, module,
 # allocation-fault, soak and memcheck tests), the same suite built with
-# AddressSanitizer and UndefinedBehaviorSanitizer, the cores' thread test under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the module tests under
+# Debian's debug interpreter (python3-dbg), the cores' thread test under
 # ThreadSanitizer, the bounded fuzz runs, the package as users install it
 # (source distribution, pip, cmake --install), and the portability stage
 # (cross builds for aarch64 and s390x under qemu-user, older x86-64 CPUs under
@@ -64,6 +65,14 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_SANITIZE
   -DVAVIREREZI_BENCH=OFF
 cmake --build build-asan -j"$jobs"
 stage sanitizer counted_ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== debug interpreter (Debian's python3-dbg): a real debug build, -X dev -W error, PYTHONMALLOC=debug"
+# The module fails to compile there unless the interpreter's headers define
+# Py_DEBUG; the tests then check the interpreter's total reference count.
+cmake -S . -B build-dbg -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_PYTHON27=OFF \
+  -DVAVIREREZI_PYTHON3=/usr/bin/python3.11d -DVAVIREREZI_BENCH=OFF
+cmake --build build-dbg -j"$jobs"
+stage debug counted_ctest --test-dir build-dbg --output-on-failure -j"$jobs" -R '^py311d_'
 
 echo "== thread sanitizer (the cores from several threads)"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_TSAN=ON -DVAVIREREZI_BENCH=OFF
