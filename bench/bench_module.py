@@ -10,6 +10,10 @@ For each call and size, three contenders run interleaved in one process:
   output=    (Python 3) the module writing into one buffer, reused;
 in two patterns: the same call repeated, and calls interleaved with other
 allocations of the data's size (a few kept alive, as a program's would be).
+Then, under Python 3, the objects against the functions on the jobs they are
+for, side by side: 4 KiB records through one BfCipher, 64-byte pieces
+through one MtKeyStream, and 16 MiB in 64 KiB pieces through one
+MtKeyStream against one mt_xor_bytes over the whole.
 Prints median times per call, the speed over the reference, the core's share
 of the module call, and minor page faults per call (getrusage); in the
 interleaved pattern, net of the other allocations, which run alone as well. Checks that
@@ -181,7 +185,63 @@ def main():
                                               ("vavirerezi", module)]
                         + ([("output=", module_into)] if PY3 else []))
     if PY3:
+        objects(rng, key, seeds)
         peak_memory()
+
+
+def side_by_side(job, contenders):
+    """Times the contenders interleaved, round after round; prints each one's
+    median per call and its speed over the first."""
+    reps = [max(1, int(SAMPLE / max(timeit.timeit(f, number=3) / 3, 1e-9))) for _, f in contenders]
+    times = [[] for _ in contenders]
+    for r in range(ROUNDS):
+        for k in range(len(contenders)):
+            i = (k + r) % len(contenders)
+            t0 = timeit.default_timer()
+            for _ in range(reps[i]):
+                contenders[i][1]()
+            times[i].append((timeit.default_timer() - t0) / reps[i])
+    base = median(times[0])
+    for (who, _), t in zip(contenders, times):
+        print("| %-40s | %-46s | %12.2f | %8.2fx |" % (job, who, median(t) * 1e6, base / median(t)))
+    sys.stdout.flush()
+
+
+def objects(rng, key, seeds):
+    """The objects on the jobs they are for, against the functions doing the
+    same job a call at a time."""
+    print()
+    print("| %-40s | %-46s | %12s | %9s |" % ("job", "contender", "median us", "speed"))
+    print("|%s|%s|--------------|-----------|" % ("-" * 42, "-" * 48))
+    record = bytes(bytearray(rng.getrandbits(8) for _ in range(4096)))
+    out = bytearray(4096)
+    cipher = vavirerezi.BfCipher(key)
+    assert cipher.decrypt(record) == vavirerezi.bf_process(record, key, 0)
+    side_by_side("4 KiB record, deciphered into a buffer", [
+        ("bf_process(record, key, 0, output=buf)",
+         lambda: vavirerezi.bf_process(record, key, 0, output=out)),
+        ("BfCipher.decrypt(record, output=buf)", lambda: cipher.decrypt(record, output=out))])
+    piece, piece_out = record[:64], bytearray(64)
+    stream = vavirerezi.MtKeyStream(*seeds)
+    side_by_side("64-byte piece, masked", [
+        ("mt_xor_bytes(piece, ...)", lambda: vavirerezi.mt_xor_bytes(piece, *seeds)),
+        ("MtKeyStream.xor(piece)", lambda: stream.xor(piece)),
+        ("MtKeyStream.xor(piece, output=buf)", lambda: stream.xor(piece, output=piece_out))])
+    n, step = 16 << 20, 64 << 10
+    data = (record * (n // len(record)))[:n]
+    whole_out = bytearray(n)
+    view, out_view = memoryview(data), memoryview(whole_out)
+
+    def in_pieces():
+        s = vavirerezi.MtKeyStream(*seeds)
+        for i in range(0, n, step):
+            s.xor(view[i:i + step], output=out_view[i:i + step])
+    in_pieces()
+    assert whole_out == vavirerezi.mt_xor_bytes(data, *seeds)
+    side_by_side("16 MiB masked into a buffer", [
+        ("mt_xor_bytes(data, ..., output=buf), one call",
+         lambda: vavirerezi.mt_xor_bytes(data, *seeds, output=whole_out)),
+        ("MtKeyStream.xor in 64 KiB pieces", in_pieces)])
 
 
 PEAK = """

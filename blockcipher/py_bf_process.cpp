@@ -1,5 +1,6 @@
 // bf_process(data, vals14, encrypt): Blowfish in ECB mode over a whole string,
-// under a 56-byte key given as 14 integers.
+// under a 56-byte key given as 14 integers; under Python 3 also BfCipher, the
+// key scheduled once for any number of such transforms.
 #include "../module/module.h"
 #include "blowfish.h"
 #include "../common/bytes.h"
@@ -7,14 +8,8 @@
 namespace {
 
 constexpr Py_ssize_t key_words = 14;
+constexpr size_t key_bytes = 4 * key_words;
 constexpr char bad_key_message[] = "vals14 must be a sequence of exactly 14 ints";
-
-// From this size on (Python 3) other threads run during the key schedule and
-// the blocks, which take tens of microseconds at the least.
-constexpr Py_ssize_t unlocked_min = 8192;
-
-// Keyword names for the Python 3 parser: three positional-only arguments.
-[[maybe_unused]] const char *const keywords[] = {"", "", "", "output", NULL};
 
 // Converts one key item to a word: its low 32 bits, accepting unsigned values
 // up to 2^32 - 1 and anything the interpreter's integer conversion takes
@@ -35,81 +30,293 @@ int value_to_u32(PyObject *item, uint32_t *word) {
     return 0;
 }
 
-} // namespace
-
-#if PY_MAJOR_VERSION >= 3
-PyObject *py_bf_process(PyObject *self, PyObject *args, PyObject *kwargs) {
-#else
-PyObject *py_bf_process(PyObject *self, PyObject *args) {
-#endif
-    (void)self;
-    CompatData data;
-    PyObject *vals14;        // borrowed from args
-    PyObject *output = NULL; // borrowed; Python 3's output= alone
-    int encrypt;
-    if (!COMPAT_PARSE("Oi", "bf_process", keywords, output, COMPAT_DATA_ARGS(data), &vals14,
-                      &encrypt))
-        return NULL;
-    if (compat_data_open(&data) < 0)
-        return NULL;
-
-    PyObject *result = NULL;
-    BlowfishContext *context = NULL;
-    CompatOutput out;
-    uint8_t key[4 * key_words];
-    if (compat_output_open(&out, output, &data, "bf_process") < 0)
-        goto done;
-
+// Whether `vals14` is a sequence of exactly 14 items. Returns 0, or -1 with
+// the bad-key ValueError set, or with what its __len__ raised where that is
+// an interrupt, an exit request or a MemoryError, which go on to the caller.
+// Any other failure to take the length is a bad key too (under Python 3 the
+// failure is the ValueError's __context__).
+int key_check(PyObject *vals14) {
     if (!PySequence_Check(vals14)) {
-        PyErr_SetString(COMPAT_VALUE_ERROR, bad_key_message);
-        goto done;
+        PyErr_SetString(value_error_type(), bad_key_message);
+        return -1;
     }
-    if (Py_ssize_t n = PySequence_Size(vals14); n != key_words) {
-        // An interrupt, an exit request or a MemoryError from __len__ goes
-        // on to the caller; any other failure to take the length is a bad
-        // key (under Python 3 the failure is the ValueError's __context__).
-        if (n < 0 && PyErr_Occurred() && compat_error_is_fatal())
-            goto done;
-        compat_raise_replacing(COMPAT_VALUE_ERROR, bad_key_message);
-        goto done;
-    }
+    Py_ssize_t n = PySequence_Size(vals14);
+    if (n == key_words)
+        return 0;
+    if (!(n < 0 && PyErr_Occurred() && compat_error_is_fatal()))
+        compat_raise_replacing(value_error_type(), bad_key_message);
+    return -1;
+}
 
-    context = static_cast<BlowfishContext *>(PyMem_Malloc(sizeof(BlowfishContext)));
-    if (context == NULL) {
-        PyErr_NoMemory();
-        goto done;
-    }
+#if PY_MAJOR_VERSION >= 3 && PY_VERSION_HEX >= 0x030B0000
+// Notes on the pending error which item failed to convert (PEP 678), since
+// the conversion's own message ("an integer is required") does not say.
+void note_key_item(const char *name, Py_ssize_t i) {
+    PyObject *error = compat_take_error(); // owned
+    if (error == NULL)
+        return;
+    PyObject *note = PyUnicode_FromFormat("%s(): vals14[%zd] is not a usable key word", name, i);
+    PyObject *done = note != NULL ? PyObject_CallMethod(error, "add_note", "O", note) : NULL;
+    Py_XDECREF(note);
+    Py_XDECREF(done);
+    PyErr_Clear(); // a note that cannot be added is left out
+    compat_give_error(error);
+}
+#else
+void note_key_item(const char *, Py_ssize_t) {}
+#endif
+
+// The 56-byte key from the 14 items of `vals14` (checked by key_check): word
+// i in bytes 4i to 4i+3, least significant byte first. Returns 0, or -1 with
+// the error of the item that could not be fetched or converted set (`name`,
+// the callable, goes into a note on a conversion's error).
+int key_convert(const char *name, PyObject *vals14, uint8_t key[key_bytes]) {
     for (Py_ssize_t i = 0; i < key_words; i++) {
         PyObject *item = PySequence_GetItem(vals14, i); // new reference
         if (item == NULL)
-            goto done;
+            return -1;
         uint32_t word;
         int rc = value_to_u32(item, &word);
         Py_DecRef(item);
-        if (rc < 0)
-            goto done;
+        if (rc < 0) {
+            note_key_item(name, i);
+            return -1;
+        }
         store32_le(key + 4 * i, word);
     }
-    // Fetching and converting the items ran Python code, which may have
-    // changed what `data` refers to (see compat_data_refresh).
-    if (compat_data_refresh(PyTuple_GET_ITEM(args, 0), &data) < 0)
-        goto done;
+    return 0;
+}
 
-    if (compat_output_new(&out, data.len) < 0)
+} // namespace
+
+#if PY_MAJOR_VERSION >= 3
+
+#include "../module/arguments.h"
+#include "../module/transform.h"
+
+namespace {
+
+// From this size on other threads run during the work (for bf_process, the
+// key schedule and the blocks; for a BfCipher, the blocks), which takes a few
+// microseconds at the least.
+constexpr size_t unlocked_min = 8192;
+
+// CPython pins a buffer while a call holds it, so data is taken first, as the
+// argument parser always took it, and its errors come first. PyPy lets a held
+// buffer be freed or resized (an mmap closed, a bytearray grown), so there
+// everything that runs Python code (the direction's __index__, the key's
+// __len__, __getitem__ and items) comes before any buffer is held.
+#ifdef PYPY_VERSION
+constexpr bool python_code_first = true;
+#else
+constexpr bool python_code_first = false;
+#endif
+
+} // namespace
+
+// One call is a key schedule of its own, in a context from PyMem_Malloc,
+// scheduled and used without the interpreter lock for large data.
+PyObject *py_bf_process(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                        PyObject *kwnames) {
+    (void)self;
+    constexpr const char *name = "bf_process";
+    PyObject *arg[3], *output;
+    if (parse_arguments(name, args, nargs, kwnames, 3, arg, &output) < 0)
+        return NULL;
+    Transfer t{};
+    int encrypt;
+    uint8_t key[key_bytes];
+    BlowfishContext *context = NULL;
+    if (!python_code_first && transfer_open_data(&t, name, arg[0]) < 0)
+        goto failed;
+    if (int_argument(name, 3, arg[2], &encrypt) < 0)
+        goto failed;
+    if (!python_code_first && transfer_open_output(&t, name, output) < 0)
+        goto failed;
+    if (key_check(arg[1]) < 0)
+        goto failed;
+    context = static_cast<BlowfishContext *>(PyMem_Malloc(sizeof(BlowfishContext)));
+    if (context == NULL) {
+        PyErr_NoMemory();
+        goto failed;
+    }
+    if (key_convert(name, arg[1], key) < 0)
+        goto failed;
+    if (python_code_first && transfer_open(&t, name, arg[0], output) < 0)
+        goto failed;
+    {
+        PyObject *result =
+            transfer_run(&t, unlocked_min, NULL, [&](const uint8_t *in, uint8_t *out, size_t len) {
+                bf_key_setup(context, key, sizeof key);
+                bf_crypt_bytes(in, context, out, len, encrypt);
+            });
+        PyMem_Free(context);
+        return result;
+    }
+
+failed:
+    transfer_close(&t);
+    PyMem_Free(context);
+    return NULL;
+}
+
+// BfCipher: the scheduled key inside the object, unchanged after it is made
+// (so threads share it without a lock) and wiped when the object goes.
+namespace {
+
+struct BfCipherObject {
+    PyObject_HEAD BlowfishContext context;
+};
+
+PyObject *cipher_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+    constexpr const char *name = "BfCipher";
+    PyObject *vals14;
+    uint8_t key[key_bytes];
+    if (parse_constructor_arguments(name, args, kwargs, 1, &vals14) < 0 || key_check(vals14) < 0 ||
+        key_convert(name, vals14, key) < 0)
+        return NULL;
+    PyObject *self = type->tp_alloc(type, 0);
+    if (self != NULL)
+        bf_key_setup(&reinterpret_cast<BfCipherObject *>(self)->context, key, sizeof key);
+    wipe(key, sizeof key);
+    return self;
+}
+
+void cipher_dealloc(PyObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
+    wipe(&reinterpret_cast<BfCipherObject *>(self)->context, sizeof(BlowfishContext));
+    type->tp_free(self);
+    Py_DECREF(type); // instances of a heap type hold a reference to it
+}
+
+PyObject *cipher_transform(PyObject *self, const char *name, int encrypt, PyObject *const *args,
+                           Py_ssize_t nargs, PyObject *kwnames) {
+    PyObject *data, *output;
+    Transfer t{};
+    if (parse_arguments(name, args, nargs, kwnames, 1, &data, &output) < 0 ||
+        transfer_open(&t, name, data, output) < 0) {
+        transfer_close(&t);
+        return NULL;
+    }
+    const BlowfishContext *context = &reinterpret_cast<BfCipherObject *>(self)->context;
+    return transfer_run(&t, unlocked_min, NULL,
+                        [context, encrypt](const uint8_t *in, uint8_t *out, size_t len) {
+                            bf_crypt_bytes(in, context, out, len, encrypt);
+                        });
+}
+
+PyObject *cipher_encrypt(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                         PyObject *kwnames) {
+    return cipher_transform(self, "BfCipher.encrypt", 1, args, nargs, kwnames);
+}
+
+PyObject *cipher_decrypt(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                         PyObject *kwnames) {
+    return cipher_transform(self, "BfCipher.decrypt", 0, args, nargs, kwnames);
+}
+
+PyObject *cipher_reduce(PyObject *self, PyObject *) {
+    return PyErr_Format(PyExc_TypeError, "cannot pickle '%.100s' object", Py_TYPE(self)->tp_name);
+}
+
+const char cipher_doc[] =
+    "BfCipher(vals14, /)\n"
+    "--\n"
+    "\n"
+    "Blowfish under the 56-byte key of vals14, scheduled once for any number of calls.\n"
+    "\n"
+    "vals14 is taken, checked and converted as by bf_process, with the same errors.\n"
+    "encrypt(data) and decrypt(data) give what bf_process(data, vals14, 1) and\n"
+    "bf_process(data, vals14, 0) give; the key never changes, so threads may share one\n"
+    "BfCipher. Not picklable.";
+
+const char cipher_encrypt_doc[] =
+    "encrypt($self, data, /, *, output=None)\n"
+    "--\n"
+    "\n"
+    "Return data enciphered in ECB mode, as bf_process(data, vals14, 1) returns it.\n"
+    "\n"
+    "Each 8-byte block is enciphered on its own, so pieces of whole blocks enciphered in\n"
+    "turn give what one call over them gives; a final block of fewer than 8 bytes is\n"
+    "zero-filled and cut back. With output, the result is written there and None is\n"
+    "returned.";
+
+const char cipher_decrypt_doc[] =
+    "decrypt($self, data, /, *, output=None)\n"
+    "--\n"
+    "\n"
+    "Return data deciphered in ECB mode, as bf_process(data, vals14, 0) returns it.\n"
+    "\n"
+    "With output, the result is written there and None is returned.";
+
+PyMethodDef cipher_methods[] = {
+    {"encrypt", VECTOR_ENTRY(cipher_encrypt), METH_FASTCALL | METH_KEYWORDS, cipher_encrypt_doc},
+    {"decrypt", VECTOR_ENTRY(cipher_decrypt), METH_FASTCALL | METH_KEYWORDS, cipher_decrypt_doc},
+    {"__reduce__", cipher_reduce, METH_NOARGS, NULL},
+    {NULL, NULL, 0, NULL},
+};
+
+PyType_Slot cipher_slots[] = {
+    {Py_tp_new, reinterpret_cast<void *>(cipher_new)},
+    {Py_tp_dealloc, reinterpret_cast<void *>(cipher_dealloc)},
+    {Py_tp_methods, cipher_methods},
+    {Py_tp_doc, const_cast<char *>(cipher_doc)},
+    {0, NULL},
+};
+
+} // namespace
+
+PyType_Spec bf_cipher_spec = {
+    "vavirerezi.BfCipher", sizeof(BfCipherObject), 0, object_type_flags, cipher_slots,
+};
+
+#else
+
+// The specified sequence: the key checked, a context from PyMem_Malloc, the
+// items converted and the key scheduled into it, then an output buffer (one
+// byte for empty data) copied into the result string.
+PyObject *py_bf_process(PyObject *self, PyObject *args) {
+    (void)self;
+    const char *data;
+    int len;
+    PyObject *vals14; // borrowed from args
+    int encrypt;
+    if (!PyArg_ParseTuple(args, "s#Oi", &data, &len, &vals14, &encrypt))
+        return NULL;
+    if (key_check(vals14) < 0)
+        return NULL;
+
+    PyObject *result = NULL;
+    uint8_t *output = NULL;
+    uint8_t key[key_bytes];
+    BlowfishContext *context =
+        static_cast<BlowfishContext *>(PyMem_Malloc(sizeof(BlowfishContext)));
+    if (context == NULL)
+        return PyErr_NoMemory();
+    if (key_convert("bf_process", vals14, key) < 0)
         goto done;
-    // From here on no Python object is touched: the key schedule and the
-    // blocks may run without the interpreter lock.
-    COMPAT_BEGIN_UNLOCKED(data.len, unlocked_min)
+    // Fetching and converting the items ran Python code, which may have
+    // resized or freed the memory behind a buffer-like `data`: take the
+    // pointer and length afresh from the argument.
+    if (!PyArg_Parse(PyTuple_GET_ITEM(args, 0), "s#", &data, &len))
+        goto done;
     bf_key_setup(context, key, static_cast<int32_t>(sizeof key));
-    bf_crypt_bytes(data.bytes, context, out.bytes, static_cast<size_t>(data.len), encrypt);
-    COMPAT_END_UNLOCKED()
+
+    output = static_cast<uint8_t *>(PyMem_Malloc(len > 0 ? static_cast<size_t>(len) : 1));
+    if (output == NULL) {
+        PyErr_NoMemory();
+        goto done;
+    }
+    bf_crypt_bytes(reinterpret_cast<const uint8_t *>(data), context, output,
+                   static_cast<size_t>(len), encrypt);
     PyMem_Free(context);
     context = NULL;
-    result = compat_output_finish(&out, data.len);
+    result = PyString_FromStringAndSize(reinterpret_cast<const char *>(output), len);
 
 done:
-    compat_output_discard(&out);
+    PyMem_Free(output);
     PyMem_Free(context);
-    compat_data_close(&data);
     return result;
 }
+
+#endif

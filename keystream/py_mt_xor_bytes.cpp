@@ -1,39 +1,260 @@
 // mt_xor_bytes(data, seed0, seed1, seed2, offset): data XORed with the MT19937
-// key stream of the three-word array seed, from output number `offset` on.
+// key stream of the three-word array seed, from output number `offset` on;
+// under Python 3 also MtKeyStream, the same key stream continued from call to
+// call.
 #include "../module/module.h"
 #include "mt19937.h"
 
-// From this size on (Python 3) other threads run while the key stream is
-// made: at about 10 GB/s, smaller calls take less time than handing the
-// interpreter lock over and back can cost.
-constexpr Py_ssize_t unlocked_min = 256 * 1024;
-
-// Keyword names for the Python 3 parser: five positional-only arguments.
-[[maybe_unused]] const char *const keywords[] = {"", "", "", "", "", "output", NULL};
-
 #if PY_MAJOR_VERSION >= 3
-PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args, PyObject *kwargs) {
-#else
-PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
-#endif
-    (void)self;
-    CompatData data;
-    unsigned long seed0, seed1, seed2, offset;
-    PyObject *output = NULL; // borrowed; Python 3's output= alone
-    if (!COMPAT_PARSE("kkkk", "mt_xor_bytes", keywords, output, COMPAT_DATA_ARGS(data), &seed0,
-                      &seed1, &seed2, &offset))
-        return NULL;
-    if (compat_data_open(&data) < 0)
-        return NULL;
 
-    CompatOutput out;
-    if (compat_output_open(&out, output, &data, "mt_xor_bytes") < 0) {
-        compat_data_close(&data);
+#include "../module/arguments.h"
+#include "../module/transform.h"
+
+namespace {
+
+// From this size on other threads run while the key stream is made: at
+// 20 GB/s and more, smaller calls take less time than handing the
+// interpreter lock over and back can cost.
+constexpr size_t unlocked_min = 256 * 1024;
+
+// The three seeds and the offset, arguments 2 to 5 of mt_xor_bytes and 1 to
+// 4 of MtKeyStream (from `first`), each modulo 2**32. Returns 0, or -1 with
+// TypeError set.
+int seed_arguments(const char *name, PyObject *const *args, int first, uint32_t key[3],
+                   uint32_t *offset) {
+    for (int i = 0; i < 3; i++)
+        if (u32_argument(name, first + i, args[i], &key[i]) < 0)
+            return -1;
+    return u32_argument(name, first + 3, args[3], offset);
+}
+
+} // namespace
+
+// One call is a stream of its own, made for the call and dropped after it:
+// its block comes from PyMem_Malloc, and the key stream is made without the
+// interpreter lock for large data (seeding, a couple of microseconds, is
+// done with it).
+PyObject *py_mt_xor_bytes(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                          PyObject *kwnames) {
+    (void)self;
+    constexpr const char *name = "mt_xor_bytes";
+    PyObject *arg[5], *output;
+    uint32_t key[3], offset;
+    if (parse_arguments(name, args, nargs, kwnames, 5, arg, &output) < 0)
+        return NULL;
+    Transfer t{};
+    if (transfer_open_data(&t, name, arg[0]) < 0 ||
+        seed_arguments(name, arg + 1, 2, key, &offset) < 0 ||
+        transfer_open_output(&t, name, output) < 0) {
+        transfer_close(&t);
         return NULL;
     }
+    MtStream *stream = static_cast<MtStream *>(PyMem_Malloc(sizeof(MtStream)));
+    if (stream == NULL) {
+        transfer_close(&t);
+        return PyErr_NoMemory();
+    }
+    mt_stream_seed(stream, key, 3, offset);
+    PyObject *result =
+        transfer_run(&t, unlocked_min, NULL, [stream](const uint8_t *in, uint8_t *out, size_t len) {
+            mt_stream_xor(stream, in, out, len);
+        });
+    PyMem_Free(stream);
+    return result;
+}
+
+// MtKeyStream: the stream and its lock, inside the object. The stream state
+// is wiped when the object goes.
+namespace {
+
+struct MtKeyStreamObject {
+    PyObject_HEAD ObjectLock lock;
+    MtStream stream;
+};
+
+MtKeyStreamObject *as_keystream(PyObject *self) {
+    return reinterpret_cast<MtKeyStreamObject *>(self);
+}
+
+// A new object of `type` with its lock, its stream not yet set. Returns NULL
+// with the error set.
+PyObject *keystream_alloc(PyTypeObject *type) {
+    PyObject *self = type->tp_alloc(type, 0);
+    if (self == NULL)
+        return NULL;
+    if (object_lock_init(&as_keystream(self)->lock) < 0) {
+        Py_DECREF(self);
+        return NULL;
+    }
+    return self;
+}
+
+PyObject *keystream_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+    constexpr const char *name = "MtKeyStream";
+    PyObject *arg[4];
+    uint32_t key[3], offset;
+    if (parse_constructor_arguments(name, args, kwargs, 4, arg) < 0 ||
+        seed_arguments(name, arg, 1, key, &offset) < 0)
+        return NULL;
+    PyObject *self = keystream_alloc(type);
+    if (self != NULL)
+        mt_stream_seed(&as_keystream(self)->stream, key, 3, offset);
+    return self;
+}
+
+void keystream_dealloc(PyObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
+    wipe(&as_keystream(self)->stream, sizeof(MtStream));
+    object_lock_free(&as_keystream(self)->lock);
+    type->tp_free(self);
+    Py_DECREF(type); // instances of a heap type hold a reference to it
+}
+
+PyObject *keystream_xor(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                        PyObject *kwnames) {
+    constexpr const char *name = "MtKeyStream.xor";
+    PyObject *data, *output;
+    Transfer t{};
+    if (parse_arguments(name, args, nargs, kwnames, 1, &data, &output) < 0 ||
+        transfer_open(&t, name, data, output) < 0) {
+        transfer_close(&t);
+        return NULL;
+    }
+    MtKeyStreamObject *s = as_keystream(self);
+    return transfer_run(&t, unlocked_min, &s->lock,
+                        [s](const uint8_t *in, uint8_t *out, size_t len) {
+                            mt_stream_xor(&s->stream, in, out, len);
+                        });
+}
+
+PyObject *keystream_skip(PyObject *self, PyObject *n) {
+    if (!PyLong_Check(n))
+        return PyErr_Format(PyExc_TypeError, "MtKeyStream.skip() argument must be int, not %.100s",
+                            Py_TYPE(n)->tp_name);
+    int overflow;
+    long long signed_count = PyLong_AsLongLongAndOverflow(n, &overflow);
+    if (signed_count == -1 && PyErr_Occurred())
+        return NULL;
+    if (overflow < 0 || (overflow == 0 && signed_count < 0))
+        return PyErr_Format(PyExc_ValueError, "MtKeyStream.skip() argument must not be negative");
+    unsigned long long count = PyLong_AsUnsignedLongLong(n);
+    if (count == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        PyErr_SetString(PyExc_OverflowError, "MtKeyStream.skip() argument must be below 2**64");
+        return NULL;
+    }
+    // A skip costs a regeneration a block, about 30 ns: from 64 MiB on it
+    // takes long enough to let other threads run.
+    MtKeyStreamObject *s = as_keystream(self);
+    run_unlocked(count >= (64u << 20), &s->lock, [&] { mt_stream_skip(&s->stream, count); });
+    Py_RETURN_NONE;
+}
+
+// The new stream is made before the lock is taken: making an object may run
+// Python code (a collection), which must not find this stream's lock held.
+PyObject *keystream_copy(PyObject *self, PyObject *) {
+    PyObject *copy = keystream_alloc(Py_TYPE(self));
+    if (copy == NULL)
+        return NULL;
+    MtKeyStreamObject *s = as_keystream(self);
+    object_lock_acquire(&s->lock);
+    as_keystream(copy)->stream = s->stream;
+    object_lock_release(&s->lock);
+    return copy;
+}
+
+PyObject *keystream_position(PyObject *self, void *) {
+    MtKeyStreamObject *s = as_keystream(self);
+    object_lock_acquire(&s->lock);
+    uint64_t position = s->stream.position;
+    object_lock_release(&s->lock);
+    return PyLong_FromUnsignedLongLong(position);
+}
+
+PyObject *keystream_reduce(PyObject *self, PyObject *) {
+    return PyErr_Format(PyExc_TypeError, "cannot pickle '%.100s' object", Py_TYPE(self)->tp_name);
+}
+
+const char keystream_doc[] =
+    "MtKeyStream(seed0, seed1, seed2, offset, /)\n"
+    "--\n"
+    "\n"
+    "The MT19937 key stream of mt_xor_bytes, continued from one call to the next.\n"
+    "\n"
+    "The arguments are those of mt_xor_bytes, converted the same way. Each xor() takes\n"
+    "the stream's next bytes, so for any split of data into pieces, the pieces' results\n"
+    "joined equal mt_xor_bytes(data, seed0, seed1, seed2, offset). Calls from several\n"
+    "threads each take one whole slice of the stream, in some order. Not picklable.";
+
+const char keystream_xor_doc[] =
+    "xor($self, data, /, *, output=None)\n"
+    "--\n"
+    "\n"
+    "Return data XORed with the stream's next len(data) bytes, as bytes.\n"
+    "\n"
+    "The unused bytes of the last word begin the next call. data and output are taken as\n"
+    "by mt_xor_bytes: with output, the result is written there and None is returned. A\n"
+    "call that raises takes nothing from the stream.";
+
+const char keystream_skip_doc[] =
+    "skip($self, n, /)\n"
+    "--\n"
+    "\n"
+    "Move the stream on by n bytes, as xor() over n bytes would, writing nothing.\n"
+    "\n"
+    "Raises TypeError for a non-integer n, ValueError for a negative one.";
+
+const char keystream_copy_doc[] = "copy($self, /)\n"
+                                  "--\n"
+                                  "\n"
+                                  "Return an independent stream at the same position.";
+
+PyMethodDef keystream_methods[] = {
+    {"xor", VECTOR_ENTRY(keystream_xor), METH_FASTCALL | METH_KEYWORDS, keystream_xor_doc},
+    {"skip", keystream_skip, METH_O, keystream_skip_doc},
+    {"copy", keystream_copy, METH_NOARGS, keystream_copy_doc},
+    {"__reduce__", keystream_reduce, METH_NOARGS, NULL},
+    {NULL, NULL, 0, NULL},
+};
+
+PyGetSetDef keystream_getset[] = {
+    {"position", keystream_position, NULL,
+     "The number of bytes taken from the stream (XORed or skipped) since it was made.", NULL},
+    {NULL, NULL, NULL, NULL, NULL},
+};
+
+PyType_Slot keystream_slots[] = {
+    {Py_tp_new, reinterpret_cast<void *>(keystream_new)},
+    {Py_tp_dealloc, reinterpret_cast<void *>(keystream_dealloc)},
+    {Py_tp_methods, keystream_methods},
+    {Py_tp_getset, keystream_getset},
+    {Py_tp_doc, const_cast<char *>(keystream_doc)},
+    {0, NULL},
+};
+
+} // namespace
+
+PyType_Spec mt_keystream_spec = {
+    "vavirerezi.MtKeyStream", sizeof(MtKeyStreamObject), 0, object_type_flags, keystream_slots,
+};
+
+#else
+
+// The specified sequence: a seed block and a working block from PyMem_Malloc,
+// the seed block freed once the working block is made from it, then an output
+// buffer (one byte for empty data, so that no allocation of zero bytes is
+// asked for) copied into the result string.
+PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
+    (void)self;
+    const char *data;
+    int len;
+    unsigned long seed0, seed1, seed2, offset;
+    if (!PyArg_ParseTuple(args, "s#kkkk", &data, &len, &seed0, &seed1, &seed2, &offset))
+        return NULL;
+
     PyObject *result = NULL;
     MtState *seed_block = NULL;
     MtState *work = NULL;
+    uint8_t *output = NULL;
     const uint32_t key[3] = {static_cast<uint32_t>(seed0), static_cast<uint32_t>(seed1),
                              static_cast<uint32_t>(seed2)};
     // The read position is compared unsigned: any offset whose low 32 bits
@@ -56,21 +277,22 @@ PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
     PyMem_Free(seed_block);
     seed_block = NULL;
 
-    if (compat_output_new(&out, data.len) < 0)
+    output = static_cast<uint8_t *>(PyMem_Malloc(len > 0 ? static_cast<size_t>(len) : 1));
+    if (output == NULL) {
+        PyErr_NoMemory();
         goto done;
-    // The lock is let go around the key stream alone: the seeding before it
-    // is a couple of microseconds, less than a second hand-over could cost.
-    COMPAT_BEGIN_UNLOCKED(data.len, unlocked_min)
-    mt_xor_keystream(work, &index, data.bytes, out.bytes, static_cast<size_t>(data.len));
-    COMPAT_END_UNLOCKED()
+    }
+    mt_xor_keystream(work, &index, reinterpret_cast<const uint8_t *>(data), output,
+                     static_cast<size_t>(len));
     PyMem_Free(work);
     work = NULL;
-    result = compat_output_finish(&out, data.len);
+    result = PyString_FromStringAndSize(reinterpret_cast<const char *>(output), len);
 
 done:
-    compat_output_discard(&out);
+    PyMem_Free(output);
     PyMem_Free(work);
     PyMem_Free(seed_block);
-    compat_data_close(&data);
     return result;
 }
+
+#endif

@@ -1,26 +1,69 @@
-// The interpreter binding: the error type and the module's entry functions.
+// The interpreter binding: the error type, the module's entry functions and,
+// under Python 3, its object types.
 #ifndef VAVIREREZI_MODULE_H
 #define VAVIREREZI_MODULE_H
+
+#include <cstring>
 
 #include "compat.h"
 
 #if PY_MAJOR_VERSION < 3
+
 // The exception type raised for the module's own argument errors; resolved
-// once when the module is imported and held for the life of the process.
-// (Python 3 raises the interpreter's own ValueError: COMPAT_VALUE_ERROR.)
+// once when the module is first imported and held for the life of the
+// process.
 extern PyObject *error_type;
-#endif
 
 // Entry functions behind the module's methods. `self` is unused; `args` is the
-// tuple of positional arguments, and under Python 3 `kwargs` the keywords
-// (output= alone). Each returns a new reference, or NULL with the
-// interpreter's error indicator set.
-#if PY_MAJOR_VERSION >= 3
-PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args, PyObject *kwargs);
-PyObject *py_bf_process(PyObject *self, PyObject *args, PyObject *kwargs);
-#else
+// tuple of positional arguments. Each returns a new reference, or NULL with
+// the interpreter's error indicator set.
 PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args);
 PyObject *py_bf_process(PyObject *self, PyObject *args);
+
+// The class of the module's own argument errors.
+inline PyObject *value_error_type() {
+    return error_type;
+}
+
+#else
+
+// Entry functions behind the module's methods (vector calls): `self` is
+// unused; `args` holds `nargs` positional arguments and then the values of
+// the keywords that `kwnames` names (output= alone). Each returns a new
+// reference, or NULL with the interpreter's error indicator set.
+PyObject *py_mt_xor_bytes(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                          PyObject *kwnames);
+PyObject *py_bf_process(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
+
+// The object types, made from these when a module object is executed (each
+// module object has types of its own, in its state).
+extern PyType_Spec bf_cipher_spec;    // vavirerezi.BfCipher
+extern PyType_Spec mt_keystream_spec; // vavirerezi.MtKeyStream
+
+// The flags of the object types: immutable where the interpreter has the
+// flag (3.10), and not to be subclassed, as hashlib's objects are not.
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+constexpr unsigned int object_type_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE;
+#else
+constexpr unsigned int object_type_flags = Py_TPFLAGS_DEFAULT;
+#endif
+
+// The class of the module's own argument errors: the interpreter's
+// ValueError itself, found without a lookup by name.
+inline PyObject *value_error_type() {
+    return PyExc_ValueError;
+}
+
+// Overwrites a key schedule or generator state before its memory is freed,
+// in a way the compiler may not leave out.
+inline void wipe(void *p, size_t n) {
+    std::memset(p, 0, n);
+    asm volatile("" : : "r"(p) : "memory");
+}
+
+// A method's vector-call entry, as the method table takes it.
+#define VECTOR_ENTRY(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f))
+
 #endif
 
 #endif

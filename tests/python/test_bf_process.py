@@ -1,6 +1,7 @@
 """bf_process against independent Blowfish implementations, and its arguments."""
 import array
 import random
+import sys
 import unittest
 
 import vavirerezi
@@ -50,11 +51,31 @@ class AgreementTest(BytesAssertions, unittest.TestCase):
         for length in list(range(0, 300)) + [1000, 4096, 4099]:
             key = random_key(self.rng)
             data = random_bytes(self.rng, length)
+            cipher = vavirerezi.BfCipher(key) if PY3 else None
             for encrypt in (1, 0):
                 want = bf_expected(self.openssl, data, key, encrypt)
                 got = bf_process(as_buffer(data, length + encrypt), key, encrypt)
                 self.assertBytesEqual(got, want,
                                       "length %d encrypt %d" % (length, encrypt))
+                if cipher is not None:
+                    method = cipher.encrypt if encrypt else cipher.decrypt
+                    self.assertBytesEqual(method(as_buffer(data, length)), want,
+                                          "BfCipher, length %d encrypt %d" % (length, encrypt))
+
+    @unittest.skipUnless(PY3, "BfCipher is Python 3's")
+    def test_records_and_pieces_under_one_cipher(self):
+        # Many records through one cipher, as the function gives each; whole
+        # blocks in pieces, as one call over them.
+        key = random_key(self.rng)
+        cipher = vavirerezi.BfCipher(tuple(key))
+        records = [random_bytes(self.rng, self.rng.randrange(0, 600)) for _ in range(200)]
+        for record in records:
+            self.assertEqual(cipher.decrypt(record), bf_process(record, key, 0))
+        data = b"".join(records)
+        cut = 8 * self.rng.randrange(len(data) // 8)
+        self.assertEqual(cipher.encrypt(data[:cut]) + cipher.encrypt(data[cut:]),
+                         bf_process(data, key, 1))
+        self.assertEqual(cipher.encrypt(data), bf_expected(self.gcrypt, data, key, 1))
 
     def test_large_input_against_gcrypt(self):
         key = random_key(self.rng)
@@ -159,9 +180,18 @@ class KeyConversionTest(unittest.TestCase):
         cases = [("a", TypeError), (None, TypeError), (object(), TypeError), ([], TypeError),
                  (2 ** 64, OverflowError), (-2 ** 64, OverflowError), (1e30, OverflowError),
                  (float("nan"), ValueError)]
+        makers = [("bf_process", lambda key: bf_process(self.data, key, 1))]
+        if PY3:
+            makers.append(("BfCipher", vavirerezi.BfCipher))
         for position in (0, 6, 13):
             for value, error in cases:
-                self.assertRaises(error, bf_process, self.data, self.with_item(position, value), 1)
+                for name, make in makers:
+                    with self.assertRaises(error) as caught:
+                        make(self.with_item(position, value))
+                    if sys.version_info >= (3, 11):  # a note names the item
+                        self.assertEqual(caught.exception.__notes__,
+                                         ["%s(): vals14[%d] is not a usable key word"
+                                          % (name, position)])
                 # Nothing is left behind: the next call is unaffected.
                 self.assertEqual(bf_process(self.data, self.base, 1), self.want)
         self.assertRaises(TypeError, bf_process, self.data, "fourteen chars", 1)

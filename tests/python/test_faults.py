@@ -1,12 +1,13 @@
 """Allocation failures and block accounting, with the PyMem shim preloaded.
 
-Every allocation that either function makes is failed in turn: the call must
-raise MemoryError, hold no block afterwards, and leave the interpreter able
-to make the same call again successfully. Under 2.7 they are PyMem blocks
-(working state, then the output buffer; the result string is made from it);
-under Python 3 the working state from PyMem, then the result object itself,
-transformed in place. Either way mt_xor_bytes makes three and bf_process
-two; into a caller's buffer (output=, Python 3) one fewer each."""
+Every allocation that a call makes is failed in turn: the call must raise
+MemoryError, hold no block afterwards, and leave the interpreter able to make
+the same call again successfully. Under 2.7 they are PyMem blocks (working
+state, then the output buffer; the result string is made from it): three for
+mt_xor_bytes, two for bf_process. Under Python 3 the working state from PyMem
+(one block each), then the result object itself, transformed in place; into
+a caller's buffer (output=) one fewer. The objects' methods make the result
+alone, and a failed one leaves a stream where it was."""
 import ctypes
 import os
 import sys
@@ -28,10 +29,11 @@ except AttributeError:
         raise  # preloaded yet not found: the tests must not skip silently
 
 KEY = list(range(1, 15))
+MT_BLOCKS = 3 if sys.version_info[0] < 3 else 2  # seed and working blocks, or one stream
 CALLS = {
     # name: (call, allocations it makes)
-    "mt_xor_bytes": (lambda: vavirerezi.mt_xor_bytes(b"x" * 5000, 1, 2, 3, 4), 3),
-    "mt_xor_bytes empty": (lambda: vavirerezi.mt_xor_bytes(b"", 1, 2, 3, 700), 3),
+    "mt_xor_bytes": (lambda: vavirerezi.mt_xor_bytes(b"x" * 5000, 1, 2, 3, 4), MT_BLOCKS),
+    "mt_xor_bytes empty": (lambda: vavirerezi.mt_xor_bytes(b"", 1, 2, 3, 700), MT_BLOCKS),
     "bf_process": (lambda: vavirerezi.bf_process(b"y" * 5003, KEY, 1), 2),
     "bf_process empty": (lambda: vavirerezi.bf_process(b"", KEY, 0), 2),
 }
@@ -39,12 +41,29 @@ if sys.version_info[0] >= 3:
     # Into the caller's buffer: the working state alone, no result object.
     OUT = bytearray(5000)
     CALLS["mt_xor_bytes output="] = (
-        lambda: vavirerezi.mt_xor_bytes(b"x" * 5000, 1, 2, 3, 4, output=OUT) or bytes(OUT), 2)
+        lambda: vavirerezi.mt_xor_bytes(b"x" * 5000, 1, 2, 3, 4, output=OUT) or bytes(OUT), 1)
 
     def bf_in_place():
         data = bytearray(b"y" * 5003)
         return vavirerezi.bf_process(data, KEY, 1, output=data) or bytes(data)
     CALLS["bf_process output= in place"] = (bf_in_place, 1)
+
+    CIPHER = vavirerezi.BfCipher(KEY)
+    CALLS["BfCipher.decrypt"] = (lambda: CIPHER.decrypt(b"y" * 5003), 1)
+    STREAM = vavirerezi.MtKeyStream(1, 2, 3, 4)
+    STREAM.skip(5003)
+
+    def stream_xor():
+        # A copy at 5003 bytes in: it gives the stream from there, or fails
+        # having taken nothing.
+        stream = STREAM.copy()
+        try:
+            return stream.xor(b"x" * 5000)
+        except MemoryError:
+            if stream.position != 5003:
+                raise AssertionError("a failed call moved the stream")
+            raise
+    CALLS["MtKeyStream.xor"] = (stream_xor, 1)
 
 
 @unittest.skipIf(not CPYTHON, "the shim interposes CPython's allocator, which PyPy's C API "

@@ -9,6 +9,7 @@ import random
 import sys
 import tempfile
 import threading
+import time
 import unittest
 import warnings
 
@@ -67,6 +68,13 @@ class OldStyle:  # a classic class under 2.7, an ordinary one under 3
 class OldStyleInt:
     def __int__(self):
         return 7
+
+
+class NoLength(object):
+    """Items by index, and no length."""
+
+    def __getitem__(self, i):
+        return i
 
 
 def big_sparse_mmap():
@@ -156,6 +164,12 @@ TABLE = [
     ("bf: key length raises", bf_process, ("a", Raises(length_error=ZeroDivisionError()), 1), {}, ValueError),
     ("bf: key length raises RuntimeError", bf_process, ("a", Raises(length_error=RuntimeError()), 1), {}, ValueError),
     ("bf: key length huge", bf_process, ("a", Raises(length=2 ** 40), 1), {}, ValueError),
+    # The length's own failure, outside any except block, replaced by the
+    # bad-key error: items without a length, lengths that are no size.
+    ("bf: key without __len__", bf_process, ("a", NoLength(), 1), {}, ValueError),
+    ("bf: key length -1", bf_process, ("a", Raises(length=-1), 1), {}, ValueError),
+    ("bf: key length str", bf_process, ("a", Raises(length="14"), 1), {}, ValueError),
+    ("bf: key length 2**70", bf_process, ("a", Raises(length=2 ** 70), 1), {}, ValueError),
     # Never swallowed: an interrupt, an exit request, memory running out.
     ("bf: key length raises KeyboardInterrupt", bf_process,
      ("a", Raises(length_error=KeyboardInterrupt()), 1), {}, KeyboardInterrupt),
@@ -187,12 +201,63 @@ TABLE = [
     ("bf: key array", bf_process, ("abc", array.array("l", KEY), 1), {}, None),
 ]
 if PY3:
+    BfCipher = vavirerezi.BfCipher
+    MtKeyStream = vavirerezi.MtKeyStream
+    CIPHER = BfCipher(KEY)
+    STREAM = MtKeyStream(1, 2, 3, 4)
     NOT_CONTIGUOUS = memoryview(bytearray(TEXT))[::2]
+    RELEASED = memoryview(b"x" * 14)
+    RELEASED.release()
+
+    def cipher_call(data, vals14, encrypt):
+        """bf_process through a BfCipher: the same key handling and results."""
+        cipher = BfCipher(vals14)
+        return cipher.encrypt(data) if encrypt else cipher.decrypt(data)
+
     TABLE += [
         ("mt: data not contiguous", mt_xor_bytes, (NOT_CONTIGUOUS, 1, 2, 3, 4), {},
          (TypeError, BufferError)),
         ("bf: data not contiguous", bf_process, (NOT_CONTIGUOUS, KEY, 1), {},
          (TypeError, BufferError)),
+        ("bf: key range(2**64)", bf_process, ("a", range(2 ** 64), 1), {}, ValueError),
+    ]
+    if CPYTHON:  # PyPy 7.3 crashes passing a released memoryview to any C function
+        TABLE.append(("bf: key released memoryview", bf_process, ("a", RELEASED, 1), {},
+                      ValueError))
+    # BfCipher takes, checks and converts the key as bf_process does.
+    TABLE += [("BfCipher: " + d[4:], cipher_call, a, k, e) for d, f, a, k, e in TABLE
+              if d.startswith("bf: key ")]
+    TABLE += [
+        ("BfCipher: no arguments", BfCipher, (), {}, TypeError),
+        ("BfCipher: two arguments", BfCipher, (KEY, 1), {}, TypeError),
+        ("BfCipher: keyword", BfCipher, (), {"vals14": KEY}, TypeError),
+        ("BfCipher.encrypt: no arguments", CIPHER.encrypt, (), {}, TypeError),
+        ("BfCipher.encrypt: two arguments", CIPHER.encrypt, (b"a", 1), {}, TypeError),
+        ("BfCipher.decrypt: unknown keyword", CIPHER.decrypt, (b"a",), {"out": bytearray(1)},
+         TypeError),
+        ("BfCipher.encrypt: data int", CIPHER.encrypt, (5,), {}, TypeError),
+        ("BfCipher.decrypt: data not contiguous", CIPHER.decrypt, (NOT_CONTIGUOUS,), {},
+         (TypeError, BufferError)),
+        ("BfCipher.encrypt: data text", CIPHER.encrypt, (u"\xe9 text",), {}, None),
+        ("MtKeyStream: three arguments", MtKeyStream, (1, 2, 3), {}, TypeError),
+        ("MtKeyStream: keyword", MtKeyStream, (1, 2, 3), {"offset": 4}, TypeError),
+        ("MtKeyStream: seed float", MtKeyStream, (1.0, 2, 3, 4), {}, TypeError),
+        ("MtKeyStream: seed with __index__ only", MtKeyStream, (IndexOnly(), 2, 3, 4), {},
+         TypeError),
+        ("MtKeyStream: offset None", MtKeyStream, (1, 2, 3, None), {}, TypeError),
+        ("MtKeyStream.xor: no arguments", STREAM.xor, (), {}, TypeError),
+        ("MtKeyStream.xor: keyword data", STREAM.xor, (), {"data": b"a"}, TypeError),
+        ("MtKeyStream.xor: data None", STREAM.xor, (None,), {}, TypeError),
+        ("MtKeyStream.xor: data unencodable text", STREAM.xor, (UNENCODABLE,), {},
+         UnicodeEncodeError),
+        ("MtKeyStream.xor: data array", STREAM.xor, (array.array("I", [1, 2]),), {}, None),
+        ("MtKeyStream.skip: no arguments", STREAM.skip, (), {}, TypeError),
+        ("MtKeyStream.skip: float", STREAM.skip, (1.0,), {}, TypeError),
+        ("MtKeyStream.skip: str", STREAM.skip, ("1",), {}, TypeError),
+        ("MtKeyStream.skip: negative", STREAM.skip, (-1,), {}, ValueError),
+        ("MtKeyStream.skip: negative huge", STREAM.skip, (-2 ** 70,), {}, ValueError),
+        ("MtKeyStream.skip: 2**64", STREAM.skip, (2 ** 64,), {}, OverflowError),
+        ("MtKeyStream.copy: an argument", STREAM.copy, (1,), {}, TypeError),
     ]
 else:
     TABLE += [
@@ -214,20 +279,29 @@ class BadInputTableTest(unittest.TestCase):
                     continue
                 with self.assertRaises(expected, msg=description) as caught:
                     function(*args, **kwargs)
-            if expected is ValueError and function is bf_process:
+            message = str(caught.exception)
+            if expected is ValueError and "key" in description:
                 self.assertIs(type(caught.exception), ValueError, description)
-                self.assertEqual(str(caught.exception), MESSAGE, description)
+                self.assertEqual(message, MESSAGE, description)
             if " argument" in description or (PY3 and "keyword" in description):
-                # Python 3's parser names the function; 2.7's formats name none.
-                self.assertEqual(function.__name__ + "()" in str(caught.exception), PY3,
-                                 "%s: %s" % (description, caught.exception))
+                # Python 3 names the callable; 2.7's formats name none.
+                self.assertEqual(function.__name__ + "()" in message, PY3,
+                                 "%s: %s" % (description, message))
+            if PY3 and "key" not in description and expected in (
+                    TypeError, OverflowError, (TypeError, BufferError)):
+                # Every error of an argument's conversion names it too.
+                self.assertIn(function.__name__ + "()", message, description)
             self.assertFalse(error_pending(), description)
 
     @unittest.skipUnless(PY3, "Python 2.7 has no exception context")
     def test_bad_key_error_keeps_the_length_failure_as_context(self):
-        with self.assertRaises(ValueError) as caught:
-            bf_process(b"", Raises(length_error=ZeroDivisionError("len")), 1)
-        self.assertIs(type(caught.exception.__context__), ZeroDivisionError)
+        for key, cause in [(Raises(length_error=ZeroDivisionError("len")), ZeroDivisionError),
+                           (range(2 ** 64), OverflowError), (Raises(length=-1), ValueError),
+                           (NoLength(), TypeError)]:
+            for make in (lambda: bf_process(b"", key, 1), lambda: BfCipher(key)):
+                with self.assertRaises(ValueError) as caught:
+                    make()
+                self.assertIs(type(caught.exception.__context__), cause, key)
         with self.assertRaises(ValueError) as caught:
             bf_process(b"", KEY[:13], 1)
         self.assertIsNone(caught.exception.__context__)
@@ -244,19 +318,63 @@ class BadInputTableTest(unittest.TestCase):
         data.extend(b"resizable")
         self.assertEqual(len(data), len(TEXT) + 9)
 
-    def test_data_of_2_31_bytes_or_more(self):
+    @unittest.skipIf(PY3, "Python 3 takes data of any length (test_data_past_2_gib)")
+    def test_data_of_2_31_bytes_or_more_is_refused(self):
         if sys.maxsize <= 2 ** 32:
             self.skipTest("needs a 64-bit interpreter")
         f, m = big_sparse_mmap()  # sparse: nothing is written or read
         try:
             self.assertRaises(OverflowError, mt_xor_bytes, m, 1, 2, 3, 4)
             self.assertRaises(OverflowError, bf_process, m, KEY, 1)
-            if not PY3:
-                self.assertRaises(OverflowError, bf_process, buffer(m), KEY, 1)  # noqa: F821
+            self.assertRaises(OverflowError, bf_process, buffer(m), KEY, 1)  # noqa: F821
         finally:
             m.close()
             f.close()
         self.assertFalse(error_pending())
+
+    @unittest.skipUnless(PY3 and os.environ.get("VAVIREREZI_BIG_DATA"),
+                         "4 GiB of memory and a few seconds: one stage of the suite runs it")
+    def test_data_past_2_gib(self):
+        # Untouched private mappings: read, they are the zero page; written,
+        # huge pages where the kernel gives them, so few page faults.
+        n = 2 ** 31 + 24
+        data = mmap.mmap(-1, n, flags=mmap.MAP_PRIVATE)
+        out = mmap.mmap(-1, n, flags=mmap.MAP_PRIVATE)
+        for m in (data, out):
+            if hasattr(mmap, "MADV_HUGEPAGE"):
+                m.madvise(mmap.MADV_HUGEPAGE)
+        zeros = bytes(48)
+        stream = MtKeyStream(1, 2, 3, 4)
+        stream.skip(n - 48)
+        mt_tail = stream.xor(zeros)
+        bf_tail = bf_process(zeros, KEY, 1)  # zero blocks, 8-byte aligned from the end
+        try:
+            result = mt_xor_bytes(data, 1, 2, 3, 4)
+            self.assertEqual(len(result), n)
+            self.assertEqual(result[-48:], mt_tail)
+            self.assertEqual(result[:48], mt_xor_bytes(zeros, 1, 2, 3, 4))
+            del result
+            for call, tail in [(lambda: MtKeyStream(1, 2, 3, 4).xor(data, output=out), mt_tail),
+                               (lambda: bf_process(data, KEY, 1, output=out), bf_tail),
+                               (lambda: BfCipher(KEY).encrypt(data, output=out), bf_tail)]:
+                out[n - 48:] = b"\xaa" * 48
+                self.assertIsNone(call())
+                self.assertEqual(out[n - 48:], tail)
+            self.assertIsNone(BfCipher(KEY).decrypt(out, output=out))  # in place
+            self.assertEqual(out[n - 48:], zeros)
+        finally:
+            data.close()
+            out.close()
+
+
+def _close_when_free(mapped):
+    """Closes `mapped` as soon as no call holds its buffer."""
+    while True:
+        try:
+            mapped.close()
+            return
+        except BufferError:
+            time.sleep(0)
 
 
 def anonymous_map(n):
@@ -272,12 +390,33 @@ OUTPUT_TARGETS = [
     ("ctypes array", lambda n: (ctypes.c_char * n)()),
     ("anonymous mmap", anonymous_map),
 ]
-# Calls of both functions on `data`, with output= given by keyword.
+# Calls of both functions on `data`, with output= given by keyword, and of
+# the objects' methods (each on an object of its own), which must give what
+# the function of the same job gives.
 OUTPUT_CALLS = [
     ("mt", lambda data, **kw: mt_xor_bytes(data, 11, 22, 33, 44, **kw)),
     ("bf encrypt", lambda data, **kw: bf_process(data, KEY, 1, **kw)),
     ("bf decrypt", lambda data, **kw: bf_process(data, KEY, 0, **kw)),
 ]
+SAME_AS = {}
+if PY3:
+    OUTPUT_CALLS += [
+        ("MtKeyStream.xor", lambda data, **kw: MtKeyStream(11, 22, 33, 44).xor(data, **kw)),
+        ("BfCipher.encrypt", lambda data, **kw: BfCipher(KEY).encrypt(data, **kw)),
+        ("BfCipher.decrypt", lambda data, **kw: BfCipher(KEY).decrypt(data, **kw)),
+    ]
+    SAME_AS = {"MtKeyStream.xor": "mt", "BfCipher.encrypt": "bf encrypt",
+               "BfCipher.decrypt": "bf decrypt"}
+
+
+class Exporter(object):
+    """A buffer exporter written in Python (3.12 and later): read-only bytes."""
+
+    def __init__(self, data):
+        self.data = data
+
+    def __buffer__(self, flags):
+        return memoryview(self.data)
 
 
 @unittest.skipUnless(PY3, "output= is Python 3's")
@@ -290,6 +429,9 @@ class OutputTest(unittest.TestCase):
             data = bytes(bytearray(rng.getrandbits(8) for _ in range(n)))
             for call_name, call in OUTPUT_CALLS:
                 want = call(data)
+                if call_name in SAME_AS:
+                    self.assertEqual(want, dict(OUTPUT_CALLS)[SAME_AS[call_name]](data),
+                                     (call_name, n))
                 for target_name, make in OUTPUT_TARGETS:
                     target = make(n)
                     self.assertIsNone(call(data, output=target))
@@ -307,6 +449,9 @@ class OutputTest(unittest.TestCase):
     def test_refused_outputs_are_left_unwritten(self):
         shared = bytearray(range(64))
         readonly_map = mmap.mmap(-1, 16, access=mmap.ACCESS_READ)
+        # A refused call takes nothing from a stream.
+        stream = MtKeyStream(11, 22, 33, 44)
+        calls = OUTPUT_CALLS + [("shared stream", lambda data, **kw: stream.xor(data, **kw))]
         cases = [
             # (description, data, output, exception, words the message must hold)
             ("bytes", b"x" * 16, b"\xaa" * 16, TypeError, ["output", "writable"]),
@@ -324,7 +469,10 @@ class OutputTest(unittest.TestCase):
             ("not contiguous", b"x" * 16, memoryview(bytearray(32))[::2], (BufferError, TypeError),
              []),
         ]
-        for call_name, call in OUTPUT_CALLS:
+        if sys.version_info >= (3, 12):  # an exporter of Python code runs with no error pending
+            cases.append(("read-only exporter", b"x" * 16, Exporter(b"\xaa" * 16), TypeError,
+                          ["writable"]))
+        for call_name, call in calls:
             for description, data, output, error, words in cases:
                 before = None if isinstance(output, (str, int)) else memoryview(output).tobytes()
                 with self.assertRaises(error, msg=(call_name, description)) as caught:
@@ -337,6 +485,8 @@ class OutputTest(unittest.TestCase):
                 self.assertFalse(error_pending())
         self.assertEqual(shared, bytearray(range(64)))
         readonly_map.close()
+        self.assertEqual(stream.position, 0)
+        self.assertEqual(stream.xor(b"x" * 16), mt_xor_bytes(b"x" * 16, 11, 22, 33, 44))
         # A failed key leaves the output unwritten too, and released.
         target = bytearray(b"\xaa" * 16)
         self.assertRaises(ValueError, bf_process, b"x" * 16, KEY[:13], 1, output=target)
@@ -344,10 +494,10 @@ class OutputTest(unittest.TestCase):
         self.assertEqual(target, bytearray(b"\xaa" * 16))
         target.extend(b"resizable")
 
-    @unittest.skipUnless(CPYTHON, "PyPy's bytearray does not refuse a resize while its buffer "
-                         "is held")
     def test_output_is_held_for_the_call(self):
-        # Python code run while the key is read cannot resize the output.
+        # Python code run while the key is read cannot resize the output:
+        # CPython refuses the resize; PyPy, which would allow it, reads the key
+        # before it takes any buffer, so the output grown has the wrong length.
         target = bytearray(16)
 
         class Growing(object):
@@ -358,10 +508,52 @@ class OutputTest(unittest.TestCase):
                 if i == 13:
                     target.extend(b"y" * 100000)
                 return i
-        self.assertRaises(BufferError, bf_process, b"x" * 16, Growing(), 1, output=target)
-        self.assertEqual(target, bytearray(16))
+        self.assertRaises(BufferError if CPYTHON else ValueError, bf_process, b"x" * 16,
+                          Growing(), 1, output=target)
+        self.assertEqual(target[:16], bytearray(16))
         target.extend(b"z")  # free again once the call is over
         self.assertRaises(TypeError, mt_xor_bytes, b"x" * 17, 1, 2, 3, 4, bytearray(17))
+
+    def test_buffers_closed_meanwhile_never_crash(self):
+        # A key item that closes the mmap given as data or as output: CPython
+        # refuses the close while the call holds the buffer; PyPy reads the
+        # key first and then finds the map closed. Either way the call fails.
+        for role in ("data", "output"):
+            mapped = mmap.mmap(-1, 1 << 20)
+
+            class Closing(object):
+                def __len__(self):
+                    return 14
+
+                def __getitem__(self, i):
+                    if i == 13:
+                        mapped.close()
+                    return i
+            data = mapped if role == "data" else bytes(1 << 20)
+            output = mapped if role == "output" else None
+            with self.assertRaises((BufferError, ValueError, TypeError), msg=role):
+                bf_process(data, Closing(), 1, output=output)
+            if not mapped.closed:
+                mapped.close()
+        # Another thread closing an output while calls write it: each call
+        # either finishes, with the right bytes, or fails on the closed map.
+        data = os.urandom(8 << 20)
+        want = mt_xor_bytes(data, 1, 2, 3, 4)
+        for _ in range(10):
+            mapped = mmap.mmap(-1, len(data))
+            closer = threading.Thread(target=lambda m=mapped: _close_when_free(m))
+            closer.start()
+            while not mapped.closed:
+                try:
+                    mt_xor_bytes(data, 1, 2, 3, 4, output=mapped)
+                except (ValueError, TypeError):
+                    break
+                if not mapped.closed:  # closed as the call returned: nothing to read
+                    try:
+                        self.assertEqual(mapped[:64], want[:64])
+                    except ValueError:
+                        break
+            closer.join()
 
 
 @unittest.skipUnless(CPYTHON, "reference counts are CPython's")
@@ -387,6 +579,41 @@ class ReferenceCountTest(unittest.TestCase):
             bf_process(data, key, 1)
         key[13] = items[13]
         self.assertEqual([sys.getrefcount(o) for o in objects], before)
+
+    @unittest.skipUnless(PY3, "the objects are Python 3's")
+    def test_objects_leave_counts_unchanged(self):
+        items = [10 ** 12 + i for i in range(14)]
+        seeds = [2 ** 40 + i for i in range(4)]
+        data, out = b"counted" * 5, bytearray(35)
+        objects = [data, out] + items + seeds
+        before = [sys.getrefcount(o) for o in objects]
+        for _ in range(2000):
+            cipher, stream = BfCipher(items), MtKeyStream(*seeds)
+            cipher.encrypt(data)
+            cipher.decrypt(data, output=out)
+            stream.xor(data)
+            stream.copy().xor(data, output=out)
+            stream.skip(5)
+            self.assertRaises(ValueError, stream.xor, data, output=bytearray(3))
+            self.assertRaises(ValueError, BfCipher, items[:13])
+        del cipher, stream
+        self.assertEqual([sys.getrefcount(o) for o in objects], before)
+
+    @unittest.skipUnless(hasattr(sys, "gettotalrefcount"), "a debug interpreter's total count")
+    def test_total_count_is_steady(self):
+        # A module built without the interpreter's Py_DEBUG would let the
+        # total drift: its own reference changes would not be counted.
+        out = bytearray(64)
+        calls = [lambda: mt_xor_bytes(b"x" * 64, 1, 2, 3, 4, output=out),
+                 lambda: bf_process(b"x" * 64, KEY, 1, output=out),
+                 lambda: BfCipher(KEY).encrypt(b"x" * 64, output=out),
+                 lambda: MtKeyStream(1, 2, 3, 4).xor(b"x" * 64, output=out)]
+        for call in calls:
+            call()
+            before = sys.gettotalrefcount()
+            for _ in range(1000):
+                call()
+            self.assertLess(abs(sys.gettotalrefcount() - before), 100)
 
     def test_results_are_fresh_objects(self):
         data = b"x" * 100
@@ -424,6 +651,43 @@ class ThreadTest(unittest.TestCase):
         for t in threads:
             t.join()
         self.assertEqual(failures, [])
+
+    @unittest.skipUnless(PY3, "the objects are Python 3's")
+    def test_shared_objects_give_whole_slices(self):
+        # Threads share a stream and a cipher: every xor takes one whole slice
+        # of the stream, and the slices tile it with no gap, overlap or tear;
+        # the cipher gives each thread the function's bytes.
+        rng = random.Random(11)
+        # Pieces of 9 bytes and more, each found again in the stream by its
+        # first bytes, which no other place in it repeats.
+        sizes = [[rng.choice([rng.randrange(9, 300), rng.randrange(9, 9000),
+                              (256 << 10) + rng.randrange(9)]) for _ in range(40)]
+                 for _ in range(4)]
+        total = sum(map(sum, sizes))
+        keystream = mt_xor_bytes(bytes(total), 5, 6, 7, 8)
+        stream, cipher = MtKeyStream(5, 6, 7, 8), BfCipher(KEY)
+        block = os.urandom(20000)
+        want = bf_process(block, KEY, 1)
+        slices, failures = [], []
+
+        def worker(mine):
+            for n in mine:
+                slices.append(stream.xor(bytes(n)))  # list.append is atomic
+                if cipher.encrypt(block) != want:
+                    failures.append(n)
+        threads = [threading.Thread(target=worker, args=(mine,)) for mine in sizes]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(failures, [])
+        self.assertEqual(stream.position, total)
+        at = 0
+        for start, piece in sorted((keystream.find(piece[:9]), piece) for piece in slices):
+            self.assertEqual(start, at)
+            self.assertEqual(piece, keystream[at:at + len(piece)])
+            at += len(piece)
+        self.assertEqual(at, total)
 
     @unittest.skipUnless(PY3, "Python 2.7 holds the interpreter lock for the whole call")
     def test_data_written_meanwhile_never_crashes(self):
@@ -529,12 +793,35 @@ del sys.modules['vavirerezi']
 again = imp.load_dynamic('vavirerezi', path)
 """
 
-# Runs in each sub-interpreter: both functions give the main interpreter's
-# bytes, and a bad key the built-in ValueError.
+# The built-in ValueError deleted, the import fails; put back, the module
+# imported again must raise what `except ValueError` catches.
+FAILED_IMPORT_CHILD = """
+import sys, %(name)s as b
+real = b.ValueError
+del b.ValueError
+try:
+    import vavirerezi
+    first = 'imported'
+except Exception as e:
+    first = 'import: ' + type(e).__name__
+b.ValueError = real
+sys.modules.pop('vavirerezi', None)
+import vavirerezi
+try:
+    vavirerezi.bf_process(b'', [0] * 13, 1)
+except real as e:
+    sys.stdout.write(first + '; caught: ' + str(e))
+"""
+
+# Runs in each sub-interpreter: both functions and both objects give the main
+# interpreter's bytes, and a bad key the built-in ValueError.
 SUBINTERPRETER_SCRIPT = """
 import vavirerezi
 got = (vavirerezi.mt_xor_bytes(%(data)r, 1, 2, 3, 4), vavirerezi.bf_process(%(data)r, %(key)r, 1))
 assert got == %(want)r, 'results differ'
+stream = vavirerezi.MtKeyStream(1, 2, 3, 4)
+pieces = stream.xor(%(data)r[:5]) + stream.copy().xor(%(data)r[5:])
+assert (pieces, vavirerezi.BfCipher(%(key)r).encrypt(%(data)r)) == got, 'objects differ'
 try:
     vavirerezi.bf_process(b'', [0] * 13, 1)
 except ValueError as e:
@@ -599,6 +886,11 @@ class ErrorTypeTest(unittest.TestCase):
         for setup, want in cases:
             self.assertEqual(self.run_child(setup), want, setup)
 
+
+    def test_import_after_a_failed_one(self):
+        name = "builtins" if PY3 else "exceptions"
+        out = child_output(FAILED_IMPORT_CHILD % {"name": name})
+        self.assertEqual(out, py("import: AttributeError", "imported") + "; caught: " + MESSAGE)
 
     def test_second_initialisation_after_a_failed_lookup(self):
         # The library loaded again (Python 3: under another dotted name, which

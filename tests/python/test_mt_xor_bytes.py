@@ -97,6 +97,68 @@ class KeyStreamTest(BytesAssertions, unittest.TestCase):
             self.assertIs(type(result), bytes)
 
 
+@unittest.skipUnless(PY3, "MtKeyStream is Python 3's")
+class StreamTest(BytesAssertions, unittest.TestCase):
+    """MtKeyStream against one mt_xor_bytes over the whole data."""
+
+    def setUp(self):
+        self.rng = random.Random(624)
+        self.data = random_bytes(self.rng, 7000)
+
+    def test_pieces_across_block_ends_equal_one_call(self):
+        # Offsets 0 and 624 end the first block at byte 2496, 623 at byte 4,
+        # -1 (as 624) at 2496: every split near the end, into two pieces or
+        # three (the middle one of 1 to 5 bytes), of every kind of buffer.
+        for offset, end in [(0, 2496), (623, 4), (624, 2496), (-1, 2496), (623, 2500)]:
+            whole = mt_xor_bytes(self.data, 7, 8, 9, offset)
+            for split in range(max(0, end - 9), end + 10):
+                for middle in range(0, 6):
+                    stream = vavirerezi.MtKeyStream(7, 8, 9, offset)
+                    cuts = [0, split, split + middle, len(self.data)]
+                    pieces = [as_buffer(self.data[a:b], a + middle)
+                              for a, b in zip(cuts, cuts[1:])]
+                    got = b"".join(stream.xor(piece) for piece in pieces)
+                    self.assertBytesEqual(got, whole, "offset %d cuts %r" % (offset, cuts))
+                    self.assertEqual(stream.position, len(self.data))
+
+    def test_random_pieces_and_outputs(self):
+        for trial in range(20):
+            seeds = [self.rng.getrandbits(32) for _ in range(3)]
+            offset = self.rng.choice([0, 5, 620, 623, 624, 2 ** 32 - 1])
+            stream = vavirerezi.MtKeyStream(seeds[0], seeds[1], seeds[2], offset)
+            out, at = bytearray(len(self.data)), 0
+            while at < len(self.data):
+                n = self.rng.choice([0, 1, 3, 4, 7, 64, 2495, 2497, 5000])
+                piece = memoryview(out)[at:at + n]
+                piece[:] = self.data[at:at + n]
+                self.assertIsNone(stream.xor(piece, output=piece))  # in place
+                at += len(piece)
+            self.assertBytesEqual(bytes(out), mt_xor_bytes(self.data, seeds[0], seeds[1],
+                                                          seeds[2], offset), str(trial))
+
+    def test_skip_moves_on_as_xor_would(self):
+        whole = mt_xor_bytes(self.data, 1, 2, 3, 620)
+        for n in [0, 1, 2, 3, 4, 5, 15, 16, 17, 2495, 2496, 2497, 4999, 7000]:
+            stream = vavirerezi.MtKeyStream(1, 2, 3, 620)
+            stream.xor(self.data[:1])  # mid-word
+            stream.skip(n)
+            self.assertEqual(stream.position, 1 + n)
+            self.assertBytesEqual(stream.xor(self.data[1 + n:]), whole[1 + n:], "skip %d" % n)
+        far = vavirerezi.MtKeyStream(1, 2, 3, 620)
+        far.skip(3 * 10 ** 6 + 3)
+        self.assertEqual(far.xor(bytes(5)), mt_keystream([1, 2, 3], 620, 3 * 10 ** 6 + 8)[-5:])
+
+    def test_copy_is_independent(self):
+        stream = vavirerezi.MtKeyStream(4, 5, 6, 7)
+        stream.xor(self.data[:10])
+        copy = stream.copy()
+        self.assertEqual(copy.position, 10)
+        first = copy.xor(self.data[10:3000])
+        self.assertEqual(stream.position, 10)  # the copy's calls leave it
+        self.assertEqual(stream.xor(self.data[10:3000]), first)
+        self.assertEqual(first, mt_xor_bytes(self.data[:3000], 4, 5, 6, 7)[10:])
+
+
 class InputTypesTest(unittest.TestCase):
     TEXT = b"some bytes \x00\xff of data"
 

@@ -2,17 +2,35 @@
 import unittest
 
 import vavirerezi
-from compat import PY3
+from compat import CPYTHON, PY3
 
 FUNCTIONS = {"mt_xor_bytes", "bf_process"}
 MODULE_ATTRIBUTES = {"__doc__", "__file__", "__name__", "__package__"}
+TYPES = set()
 if PY3:
     MODULE_ATTRIBUTES |= {"__loader__", "__spec__", "__version__"}
+    TYPES = {"BfCipher", "MtKeyStream"}
+
+# Python 3: (callable, its text signature as inspect shows it, words its
+# documentation must hold).
+SIGNATURES = [
+    ("mt_xor_bytes", "(data, seed0, seed1, seed2, offset, /, *, output=None)",
+     ["offset", "least significant", "TypeError", "BufferError", "output", "MtKeyStream"]),
+    ("bf_process", "(data, vals14, encrypt, /, *, output=None)",
+     ["ECB", "zero-filled", "ValueError", "BufferError", "float", "output", "BfCipher"]),
+    ("BfCipher", "(vals14, /)", ["bf_process", "threads"]),
+    ("BfCipher(KEY).encrypt", "(data, /, *, output=None)", ["bf_process(data, vals14, 1)"]),
+    ("BfCipher(KEY).decrypt", "(data, /, *, output=None)", ["bf_process(data, vals14, 0)"]),
+    ("MtKeyStream", "(seed0, seed1, seed2, offset, /)", ["mt_xor_bytes", "threads"]),
+    ("MtKeyStream(1, 2, 3, 4).xor", "(data, /, *, output=None)", ["next", "output"]),
+    ("MtKeyStream(1, 2, 3, 4).skip", "(n, /)", ["ValueError", "TypeError"]),
+    ("MtKeyStream(1, 2, 3, 4).copy", "()", ["same position"]),
+]
 
 
 class SurfaceTest(unittest.TestCase):
     def test_attributes_are_the_functions_alone(self):
-        self.assertEqual(set(dir(vavirerezi)), FUNCTIONS | MODULE_ATTRIBUTES)
+        self.assertEqual(set(dir(vavirerezi)), FUNCTIONS | TYPES | MODULE_ATTRIBUTES)
         self.assertFalse(hasattr(vavirerezi, "ValueError"))
         self.assertFalse(hasattr(vavirerezi, "error"))
 
@@ -31,19 +49,31 @@ class SurfaceTest(unittest.TestCase):
     @unittest.skipUnless(PY3, "the Python 3 surface")
     def test_python3_signatures_and_docstrings(self):
         import inspect
-        self.assertEqual(str(inspect.signature(vavirerezi.mt_xor_bytes)),
-                         "(data, seed0, seed1, seed2, offset, /, *, output=None)")
-        self.assertEqual(str(inspect.signature(vavirerezi.bf_process)),
-                         "(data, vals14, encrypt, /, *, output=None)")
         self.assertIn("MT19937", vavirerezi.__doc__)
         self.assertRegex(vavirerezi.__version__, r"^[0-9]+\.[0-9]+\.[0-9]+$")
-        for name, words in [("mt_xor_bytes", ["offset", "least significant", "TypeError",
-                                              "BufferError", "output"]),
-                            ("bf_process", ["ECB", "zero-filled", "ValueError", "BufferError",
-                                            "float", "output"])]:
-            doc = getattr(vavirerezi, name).__doc__
+        namespace = dict(vars(vavirerezi), KEY=list(range(14)))
+        for expression, signature, words in SIGNATURES:
+            function = eval(expression, namespace)
+            if not CPYTHON and "(" in expression:
+                continue  # PyPy gives the methods of C types no text signature
+            self.assertEqual(str(inspect.signature(function)), signature, expression)
             for word in words:
-                self.assertIn(word, doc, name)
+                self.assertIn(word, function.__doc__, expression)
+
+    @unittest.skipUnless(PY3, "the Python 3 surface")
+    def test_objects_keep_their_secrets_and_their_shape(self):
+        import copy
+        import pickle
+        objects = [vavirerezi.BfCipher([0x5eed1234] * 14), vavirerezi.MtKeyStream(0x5eed, 2, 3, 4)]
+        for obj in objects:
+            name = type(obj).__name__
+            self.assertEqual(type(obj).__module__, "vavirerezi")
+            self.assertNotIn("5eed", repr(obj).lower(), name)
+            self.assertNotIn(str(0x5eed), repr(obj), name)
+            for refuse in (pickle.dumps, copy.copy, copy.deepcopy):
+                self.assertRaises(TypeError, refuse, obj)
+        with self.assertRaises(AttributeError):
+            objects[1].position = 5
 
     def test_reimport_gives_the_same_module(self):
         import vavirerezi as again

@@ -33,3 +33,12 @@ version: str = vavirerezi.__version__
 
 def either(out: Optional[bytearray]) -> Optional[bytes]:
     return vavirerezi.mt_xor_bytes(b"data", 1, 2, 3, 4, output=out)
+
+
+cipher = vavirerezi.BfCipher(Key())
+record: bytes = cipher.decrypt(b"record")
+sealed: None = cipher.encrypt(buffer, output=buffer)
+stream = vavirerezi.MtKeyStream(1, 2, 3, 4)
+piece: bytes = stream.xor(memoryview(buffer)[1:])
+stream.skip(5)
+position: int = stream.copy().position

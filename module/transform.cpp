@@ -1,0 +1,123 @@
+// Python 3: the data and output= intake of a transform, and its result.
+#include "transform.h"
+
+#include "arguments.h"
+
+#if PY_MAJOR_VERSION >= 3
+
+int transfer_open_data(Transfer *t, const char *name, PyObject *data) {
+    if (PyUnicode_Check(data)) {
+        Py_ssize_t len;
+        const char *text = PyUnicode_AsUTF8AndSize(data, &len);
+        if (text == NULL)
+            return -1;
+        t->in = reinterpret_cast<const uint8_t *>(text);
+        t->len = static_cast<size_t>(len);
+        return 0;
+    }
+    if (!PyObject_CheckBuffer(data)) {
+        PyErr_Format(PyExc_TypeError,
+                     "%s() argument 1 must be str or a bytes-like object, not %.100s", name,
+                     Py_TYPE(data)->tp_name);
+        return -1;
+    }
+    // Asked for with its strides and then checked, since PyPy hands a strided
+    // buffer over as a contiguous copy to a plain request.
+    if (PyObject_GetBuffer(data, &t->data_view, PyBUF_STRIDES) < 0) {
+        prefix_argument_error(name, "argument 1");
+        return -1;
+    }
+    t->data_held = true;
+    if (!PyBuffer_IsContiguous(&t->data_view, 'C')) {
+        PyErr_Format(PyExc_BufferError, "%s() argument 1 must be a C-contiguous buffer", name);
+        return -1;
+    }
+    t->in = static_cast<const uint8_t *>(t->data_view.buf);
+    t->len = static_cast<size_t>(t->data_view.len);
+    return 0;
+}
+
+int transfer_open_output(Transfer *t, const char *name, PyObject *output) {
+    if (output == NULL || output == Py_None)
+        return 0;
+    const char *type_name = Py_TYPE(output)->tp_name;
+    if (!PyObject_CheckBuffer(output)) {
+        PyErr_Format(PyExc_TypeError,
+                     "%s() argument 'output' must be a writable bytes-like object or None, "
+                     "not %.100s",
+                     name, type_name);
+        return -1;
+    }
+    // Asked for as writable, so that an exporter of read-only memory refuses,
+    // and with its strides, so that a strided buffer is refused here rather
+    // than handed over as a copy that the result would never reach. A refusal
+    // (BufferError from CPython's exporters, ValueError from PyPy's) of a
+    // buffer that can be read is a read-only buffer: the refusal is cleared
+    // before the buffer is asked for again, so that no exporter (which may be
+    // Python code) runs with an error pending.
+    Py_buffer *view = &t->out_view;
+    if (PyObject_GetBuffer(output, view, PyBUF_STRIDES | PyBUF_WRITABLE) < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_BufferError) && !PyErr_ExceptionMatches(PyExc_ValueError))
+            return -1; // the exporter's own error stands
+        PyErr_Clear();
+        if (PyObject_GetBuffer(output, view, PyBUF_STRIDES) < 0)
+            return -1;
+        PyBuffer_Release(view);
+        PyErr_Format(PyExc_TypeError,
+                     "%s() argument 'output' must be a writable bytes-like object, not "
+                     "read-only %.100s",
+                     name, type_name);
+        return -1;
+    }
+    const uint8_t *o = static_cast<const uint8_t *>(view->buf);
+    const uintptr_t o_start = reinterpret_cast<uintptr_t>(o);
+    const uintptr_t d_start = reinterpret_cast<uintptr_t>(t->in);
+    const size_t n = t->len;
+    if (view->readonly)
+        PyErr_Format(PyExc_TypeError,
+                     "%s() argument 'output' must be a writable bytes-like object, not "
+                     "read-only %.100s",
+                     name, type_name);
+    else if (!PyBuffer_IsContiguous(view, 'C'))
+        PyErr_Format(PyExc_BufferError, "%s() argument 'output' must be a C-contiguous buffer",
+                     name);
+    else if (static_cast<size_t>(view->len) != n)
+        PyErr_Format(PyExc_ValueError, "%s() output has %zd bytes, but data has %zu", name,
+                     view->len, n);
+    else if (n > 0 && o != t->in && o_start < d_start + n && d_start < o_start + n)
+        PyErr_Format(PyExc_ValueError, "%s() output overlaps data without being the same memory",
+                     name);
+    else {
+        t->out_held = true;
+        t->out = static_cast<uint8_t *>(view->buf);
+        return 0;
+    }
+    PyBuffer_Release(view);
+    return -1;
+}
+
+int transfer_open(Transfer *t, const char *name, PyObject *data, PyObject *output) {
+    return transfer_open_data(t, name, data) < 0 ? -1 : transfer_open_output(t, name, output);
+}
+
+void transfer_close(Transfer *t) {
+    if (t->out_held)
+        PyBuffer_Release(&t->out_view);
+    t->out_held = false;
+    if (t->data_held)
+        PyBuffer_Release(&t->data_view);
+    t->data_held = false;
+    Py_CLEAR(t->result);
+}
+
+int transfer_make_result(Transfer *t) {
+    if (t->out_held)
+        return 0;
+    t->result = PyBytes_FromStringAndSize(NULL, static_cast<Py_ssize_t>(t->len));
+    if (t->result == NULL)
+        return -1;
+    t->out = reinterpret_cast<uint8_t *>(PyBytes_AS_STRING(t->result));
+    return 0;
+}
+
+#endif

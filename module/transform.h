@@ -1,0 +1,73 @@
+// Python 3: one transform of a caller's data, the single path of the module's
+// functions and of the objects' methods: the data and output= intake, the
+// result, and the work, run without the interpreter lock for large data.
+#ifndef VAVIREREZI_TRANSFORM_H
+#define VAVIREREZI_TRANSFORM_H
+
+#include "compat.h"
+
+#if PY_MAJOR_VERSION >= 3
+
+#include "unlocked.h"
+
+// What one call holds. Zero-initialised (Transfer t{}) it holds nothing, and
+// transfer_close may be called on it at any point.
+struct Transfer {
+    Py_buffer data_view; // while data_held
+    bool data_held;      // false for a str, whose UTF-8 form the str keeps
+    const uint8_t *in;
+    size_t len;
+    Py_buffer out_view; // the caller's output=, while out_held
+    bool out_held;
+    uint8_t *out;
+    PyObject *result; // the bytes object made for the result, owned until handed over
+};
+
+// Takes `data`, argument 1 of `name`: a str as its UTF-8 encoding, or any
+// object with a C-contiguous buffer, held until the transfer is closed.
+// Returns 0, or -1 with the error set (the conversion's TypeError or
+// BufferError prefixed with the name; a str's UnicodeEncodeError as it is).
+int transfer_open_data(Transfer *t, const char *name, PyObject *data);
+
+// Takes the caller's `output` (NULL or None: a bytes object will be made)
+// once the data is taken. Refuses, with TypeError, anything but a writable
+// buffer; with BufferError (or the exporter's TypeError) a buffer that is not
+// C-contiguous; with ValueError one whose length differs from the data's or
+// that overlaps the data without being the very same memory. Returns 0, or
+// -1 with the error set and the output not held.
+int transfer_open_output(Transfer *t, const char *name, PyObject *output);
+
+// Both of the above.
+int transfer_open(Transfer *t, const char *name, PyObject *data, PyObject *output);
+
+// Releases what the transfer holds and drops a result not handed over.
+void transfer_close(Transfer *t);
+
+// Makes the bytes object for the result unless output= was given. Returns 0,
+// or -1 with MemoryError set.
+int transfer_make_result(Transfer *t);
+
+// Runs `work(in, out, len)` on the data, without the interpreter lock from
+// `unlocked_min` bytes on and holding `lock` if there is one (see
+// run_unlocked), then closes the transfer. Returns the result (None once
+// output= holds it), or NULL with the error set.
+template <typename Work>
+PyObject *transfer_run(Transfer *t, size_t unlocked_min, ObjectLock *lock, Work &&work) {
+    if (transfer_make_result(t) < 0) {
+        transfer_close(t);
+        return NULL;
+    }
+    run_unlocked(t->len >= unlocked_min, lock, [&] { work(t->in, t->out, t->len); });
+    PyObject *result = t->result;
+    t->result = NULL;
+    if (result == NULL) { // written into output=
+        result = Py_None;
+        Py_INCREF(result);
+    }
+    transfer_close(t);
+    return result;
+}
+
+#endif
+
+#endif
