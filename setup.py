@@ -18,6 +18,7 @@ from setuptools import Command, Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
+PY3 = sys.version_info[0] >= 3
 
 
 def interpreter_key():
@@ -124,11 +125,15 @@ class BdistWheel(Command):
         return "%s-%s-%s" % (python, abi, platform)
 
     def egg2dist(self, egginfo_path, distinfo_path):
-        """Turns egg-info metadata into dist-info (setuptools' dist_info uses this)."""
+        """Turns egg-info metadata into dist-info (setuptools' dist_info uses
+        this): the metadata, and the console scripts pip makes commands of."""
         if os.path.exists(distinfo_path):
             shutil.rmtree(distinfo_path)
         os.makedirs(distinfo_path)
         shutil.copy(os.path.join(egginfo_path, "PKG-INFO"), os.path.join(distinfo_path, "METADATA"))
+        entry_points = os.path.join(egginfo_path, "entry_points.txt")
+        if os.path.exists(entry_points):
+            shutil.copy(entry_points, os.path.join(distinfo_path, "entry_points.txt"))
         with open(os.path.join(distinfo_path, "WHEEL"), "w") as f:
             f.write("Wheel-Version: 1.0\nGenerator: vavirerezi setup.py\n"
                     "Root-Is-Purelib: false\nTag: %s\n" % self.tag())
@@ -137,7 +142,7 @@ class BdistWheel(Command):
         self.run_command("build_ext")
         module = self.get_finalized_command("build_ext").get_ext_fullpath("vavirerezi")
         files = [(module, os.path.basename(module))]
-        self.run_command("build_py")  # the stub package, under Python 3
+        self.run_command("build_py")  # the stub package and the tool, under Python 3
         build_py = self.get_finalized_command("build_py")
         for path in build_py.get_outputs():
             files.append((path, os.path.relpath(path, build_py.build_lib).replace(os.sep, "/")))
@@ -190,9 +195,8 @@ CONFIG["link"].append("-Wl,--strip-debug")
 
 # Build trees per interpreter; a source distribution keeps its metadata
 # (egg-info) at its top, where every tool looks, and takes nothing from them.
-OPTIONS = {"build": {"build_base": BUILD_BASE}}
-if "sdist" not in sys.argv:
-    OPTIONS["egg_info"] = {"egg_base": BUILD_BASE}
+OPTIONS = {"build": {"build_base": BUILD_BASE},
+           "egg_info": {"egg_base": "." if "sdist" in sys.argv else BUILD_BASE}}
 
 
 def main():
@@ -210,10 +214,14 @@ def main():
                 language="c++",
             )
         ],
-        # Python 3's type stubs, a stub-only package beside the module.
-        packages=["vavirerezi-stubs"] if sys.version_info[0] >= 3 else [],
-        package_dir={"vavirerezi-stubs": "stubs/vavirerezi-stubs"},
+        # Python 3 alone: the type stubs, a stub-only package beside the
+        # module, and the command-line tool, a module beside it with its
+        # command.
+        packages=["vavirerezi-stubs"] if PY3 else [],
+        py_modules=["vavirerezi_cli"] if PY3 else [],
+        package_dir={"vavirerezi-stubs": "stubs/vavirerezi-stubs", "": "cli"},
         package_data={"vavirerezi-stubs": ["__init__.pyi"]},
+        entry_points={"console_scripts": ["vavirerezi = vavirerezi_cli:main"]} if PY3 else {},
         cmdclass=COMMANDS,
         options=OPTIONS,
     )

@@ -49,4 +49,12 @@ case "$library" in
 esac
 cmake -DLIBRARY="$library" -DEXPECTED="$expected" -P "$src/tests/check_exports.cmake"
 
-bash "$src/tests/installed_tests.sh" "$python" "$work/site" "$src"
+# pip puts the command of a --target install in its bin/.
+command=""
+if "$python" -c 'import sys; sys.exit(sys.version_info[0] < 3)'; then
+  command="$work/site/bin/vavirerezi"
+elif [ -e "$work/site/bin/vavirerezi" ]; then
+  echo "Python 2.7's install has a vavirerezi command" >&2
+  exit 1
+fi
+bash "$src/tests/installed_tests.sh" "$python" "$work/site" "$src" $command

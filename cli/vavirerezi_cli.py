@@ -1,0 +1,484 @@
+"""The vavirerezi command: mask, encrypt and decrypt files and pipes.
+
+    vavirerezi mask [OPTIONS] SEED0 SEED1 SEED2 OFFSET [INPUT [OUTPUT]]
+    vavirerezi encrypt [OPTIONS] (--key KEY | --key-file FILE) [INPUT [OUTPUT]]
+    vavirerezi decrypt [OPTIONS] (--key KEY | --key-file FILE) [INPUT [OUTPUT]]
+
+Each gives exactly what one call of the module over the whole input gives
+(mt_xor_bytes, or bf_process with encrypt 1 or 0), in pieces through one
+MtKeyStream or BfCipher, so memory stays flat whatever the input's size.
+INPUT and OUTPUT default to "-", standard input and output. A named OUTPUT
+that is a regular file (or does not exist yet) is written to a temporary
+file beside it, flushed to disk and renamed over the name only once all of
+it is there; any other OUTPUT (a device, a FIFO, a terminal) is written
+directly. Exit status: 0 done, 1 an error (one line on stderr), 2 a usage
+error, 130 interrupted (Ctrl-C), 141 standard output closed early.
+
+Also runnable as `python -m vavirerezi_cli`. Python 3 only.
+"""
+import argparse
+import fcntl
+import io
+import mmap
+import os
+import queue
+import signal
+import stat
+import sys
+import tempfile
+import threading
+import time
+
+import vavirerezi
+
+PROGRAM = "vavirerezi"
+DEFAULT_CHUNK = 1 << 20
+EXAMPLES = {
+    "mask": "example: vavirerezi mask 0x1234 5 6 0 masked.bin plain.bin",
+    "encrypt": "example: vavirerezi encrypt --key-file key.txt plain.bin sealed.bin",
+    "decrypt": "example: vavirerezi decrypt --key 1,2,3,4,5,6,7,8,9,10,11,12,13,0xe "
+               "sealed.bin plain.bin",
+}
+
+
+class Failure(Exception):
+    """An error to report in one line, with exit status 1."""
+
+
+def integer(text, what):
+    """A decimal or 0x hexadecimal integer, with an optional sign."""
+    body = text.strip()
+    sign = -1 if body.startswith("-") else 1
+    digits = body[1:] if body[:1] in "+-" else body
+    try:
+        if digits[:2].lower() == "0x":
+            return sign * int(digits[2:], 16)
+        return sign * int(digits, 10)
+    except ValueError:
+        raise Failure("%s: %r is not a decimal or 0x hexadecimal integer" % (what, text))
+
+
+def parse_key(text, where):
+    """The 14 integers of vals14, separated by commas."""
+    items = text.strip().split(",")
+    if len(items) != 14:
+        raise Failure("%s must be 14 integers separated by commas, not %d" % (where, len(items)))
+    key = []
+    for i, item in enumerate(items):
+        value = integer(item, "%s, item %d" % (where, i + 1))
+        if not -2 ** 63 <= value < 2 ** 64:
+            raise Failure("%s, item %d: %d is outside -2**63 to 2**64 - 1" % (where, i + 1, value))
+        key.append(value)
+    return key
+
+
+def make_parsers():
+    """The command's parser, and each subcommand's by name."""
+    parser = argparse.ArgumentParser(
+        prog=PROGRAM, description="Mask, encrypt and decrypt files and pipes as the vavirerezi "
+        "module does, in pieces of any size.")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND")
+    commands.required = True
+    subparsers = {}
+    helps = {"mask": "XOR with the MT19937 key stream of mt_xor_bytes (masks and unmasks alike)",
+             "encrypt": "encipher with Blowfish in ECB mode, as bf_process(data, key, 1)",
+             "decrypt": "decipher with Blowfish in ECB mode, as bf_process(data, key, 0)"}
+    for name in ("mask", "encrypt", "decrypt"):
+        sub = subparsers[name] = commands.add_parser(
+            name, help=helps[name], description=helps[name] + ".", epilog=EXAMPLES[name],
+            formatter_class=argparse.RawDescriptionHelpFormatter)
+        if name == "mask":
+            for seed in ("SEED0", "SEED1", "SEED2", "OFFSET"):
+                sub.add_argument(seed.lower(), metavar=seed,
+                                 help="decimal or 0x hexadecimal, taken modulo 2**32")
+        else:
+            key = sub.add_mutually_exclusive_group(required=True)
+            key.add_argument("--key", metavar="KEY",
+                             help="14 integers separated by commas, each decimal or 0x "
+                             "hexadecimal: the vals14 of the module")
+            key.add_argument("--key-file", metavar="FILE",
+                             help="a file holding KEY, which keeps it out of the process list")
+        sub.add_argument("input", metavar="INPUT", nargs="?", default="-",
+                         help="the file to read (default -, standard input)")
+        sub.add_argument("output", metavar="OUTPUT", nargs="?", default="-",
+                         help="the file to write (default -, standard output)")
+        sub.add_argument("--chunk-size", metavar="N", default=str(DEFAULT_CHUNK),
+                         help="bytes a piece (default %d; Blowfish rounds it up to whole "
+                         "8-byte blocks)" % DEFAULT_CHUNK)
+        sub.add_argument("--quiet", action="store_true",
+                         help="draw no progress line and give no warning")
+        sub.add_argument("--in-place", action="store_true",
+                         help="transform INPUT where it lies (no OUTPUT): through a mapping of "
+                         "the file, piece by piece; this cannot be made atomic, so an "
+                         "interrupted run leaves the file partly transformed")
+    return parser, subparsers
+
+
+def parse_arguments(argv):
+    """The arguments of a command, its options and positional arguments in any
+    order; help, or a usage error (status 2), for anything else."""
+    parser, subparsers = make_parsers()
+    if argv and argv[0] in subparsers:
+        args = subparsers[argv[0]].parse_intermixed_args(argv[1:])
+        args.command = argv[0]
+        return args
+    return parser.parse_args(argv)
+
+
+def transform_for(args):
+    """The transform of one piece, (data, output) -> None, and whether its
+    pieces must be whole 8-byte blocks."""
+    if args.command == "mask":
+        seeds = [integer(getattr(args, name), name.upper())
+                 for name in ("seed0", "seed1", "seed2", "offset")]
+        return vavirerezi.MtKeyStream(*seeds).xor, False
+    if args.key_file is not None:
+        try:
+            with open(args.key_file) as f:
+                text = f.read()
+        except OSError as e:
+            raise Failure("cannot read the key file %r: %s" % (args.key_file, e.strerror))
+        key = parse_key(text, "the key file %r" % args.key_file)
+    else:
+        key = parse_key(args.key, "--key")
+    cipher = vavirerezi.BfCipher(key)
+    return cipher.encrypt if args.command == "encrypt" else cipher.decrypt, True
+
+
+class Progress(object):
+    """One line on stderr, redrawn a few times a second: bytes done and total,
+    percent, rate and time left (bytes and rate alone where the total is
+    unknown). Draws nothing unless `shown`."""
+
+    def __init__(self, total, shown):
+        self.total, self.shown = total, shown
+        self.start = self.last = time.monotonic()
+        self.width = 0
+        self.draw(0)
+
+    def update(self, done):
+        now = time.monotonic()
+        if self.shown and now - self.last >= 0.25:
+            self.last = now
+            self.draw(done)
+
+    def finish(self, done):
+        if self.shown:
+            self.draw(done)
+            sys.stderr.write("\n")
+            sys.stderr.flush()
+
+    def draw(self, done):
+        if not self.shown:
+            return
+        elapsed = time.monotonic() - self.start
+        rate = done / elapsed if elapsed > 0 else 0.0
+        line = "%s" % amount(done)
+        if self.total is not None:
+            percent = 100.0 * done / self.total if self.total else 100.0
+            line += " / %s %3.0f%%" % (amount(self.total), percent)
+        line += "  %s/s" % amount(rate)
+        if self.total is not None and rate > 0 and done < self.total:
+            line += "  %s left" % clock((self.total - done) / rate)
+        pad = max(0, self.width - len(line))
+        self.width = len(line)
+        sys.stderr.write("\r" + line + " " * pad)
+        sys.stderr.flush()
+
+
+def amount(n):
+    for unit, size in (("GiB", 1 << 30), ("MiB", 1 << 20), ("KiB", 1 << 10)):
+        if n >= size:
+            return "%.1f %s" % (n / size, unit)
+    return "%d B" % n
+
+
+def clock(seconds):
+    seconds = int(seconds + 0.5)
+    return "%d:%02d:%02d" % (seconds // 3600, seconds // 60 % 60, seconds % 60)
+
+
+class Writer(threading.Thread):
+    """Writes the transformed pieces in order while the next one is read and
+    transformed: two output buffers, one filled while the other is written.
+    Into a regular file, each piece written is handed to the disk at once
+    (its write-back started), so that the disk works while the rest is read
+    and transformed, not only in the final flush, and the pages it leaves in
+    the cache stay few."""
+
+    def __init__(self, fd, size):
+        threading.Thread.__init__(self, daemon=True)
+        self.fd = fd
+        self.free = queue.Queue()
+        self.work = queue.Queue()
+        for _ in range(2):
+            self.free.put(bytearray(size))
+        self.error = None
+        self.regular = stat.S_ISREG(os.fstat(fd).st_mode)
+        self.written = 0
+
+    def run(self):
+        while True:
+            item = self.work.get()
+            if item is None:
+                return
+            buffer, n = item
+            if self.error is None:
+                try:
+                    view = memoryview(buffer)[:n]
+                    while view:
+                        view = view[os.write(self.fd, view):]
+                    if self.regular:
+                        os.posix_fadvise(self.fd, self.written, n, os.POSIX_FADV_DONTNEED)
+                    self.written += n
+                except OSError as e:
+                    self.error = e
+            self.free.put(buffer)
+
+    def buffer(self):
+        """A free output buffer, once one is written; raises what writing raised."""
+        buffer = self.free.get()
+        if self.error is not None:
+            raise self.error
+        return buffer
+
+    def close(self):
+        """Waits until every piece is written; raises what writing raised."""
+        self.work.put(None)
+        self.join()
+        if self.error is not None:
+            raise self.error
+
+
+# Pipes of this size (Linux's default limit for a user) let a piece be
+# larger than the default 64 KiB, so that each system call carries more.
+PIPE_SIZE = 1 << 20
+F_SETPIPE_SZ = getattr(fcntl, "F_SETPIPE_SZ", 1031)
+
+
+def widen_pipe(fd):
+    if stat.S_ISFIFO(os.fstat(fd).st_mode):
+        try:
+            fcntl.fcntl(fd, F_SETPIPE_SZ, PIPE_SIZE)
+        except OSError:
+            pass  # not allowed, or not Linux: the pipe works as it is
+
+
+def stream(transform, blocks, src, dst, chunk, progress, src_name):
+    """Reads `src` with readinto into one reused buffer and writes each piece,
+    transformed into an output buffer (output=), to `dst`. Blowfish's pieces
+    are whole blocks but for the input's last bytes. Returns the bytes done
+    and how many of them were a final partial block."""
+    unit = 8 if blocks else 1
+    size = -(-chunk // unit) * unit
+    data = memoryview(bytearray(size))
+    reader = io.FileIO(src, "rb", closefd=False)
+    for fd in (src, dst):
+        widen_pipe(fd)
+    if stat.S_ISREG(os.fstat(src).st_mode):
+        os.posix_fadvise(src, 0, 0, os.POSIX_FADV_SEQUENTIAL)
+    writer = Writer(dst, size)
+    writer.start()
+    done = have = 0
+    while True:
+        try:
+            n = reader.readinto(data[have:])
+        except OSError as e:
+            raise Failure("cannot read %s: %s" % (src_name, e.strerror))
+        have += n
+        whole = have - have % unit if n else have  # at the end, what is left
+        if whole:
+            out = writer.buffer()
+            transform(data[:whole], output=memoryview(out)[:whole])
+            writer.work.put((out, whole))
+            done += whole
+            data[:have - whole] = data[whole:have]
+            have -= whole
+            progress.update(done)
+        if not n:
+            writer.close()
+            return done, whole % unit
+
+
+def in_place(transform, blocks, path, chunk, progress):
+    """Transforms the file at `path` where it lies, a mapped window at a
+    time. Returns the bytes done and the size of a final partial block."""
+    unit = 8 if blocks else 1
+    window = -(-max(chunk, mmap.ALLOCATIONGRANULARITY) // mmap.ALLOCATIONGRANULARITY)
+    window *= mmap.ALLOCATIONGRANULARITY  # also a whole number of blocks
+    fd = open_file(path, os.O_RDWR)
+    try:
+        size = os.fstat(fd).st_size
+        done = 0
+        while done < size:
+            n = min(window, size - done)
+            with mmap.mmap(fd, n, offset=done) as m:
+                transform(m, output=m)
+            done += n
+            progress.update(done)
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+    return size, size % unit
+
+
+def open_file(path, flags):
+    try:
+        return os.open(path, flags | getattr(os, "O_CLOEXEC", 0))
+    except OSError as e:
+        raise Failure("cannot open %r: %s" % (path, e.strerror))
+
+
+class Output(object):
+    """Where the result goes: standard output, a file other than a regular
+    one written directly, or a regular file written to a temporary file
+    beside it and renamed over it by commit()."""
+
+    def __init__(self, path):
+        self.path, self.temporary, self.fd = path, None, None
+        if path == "-":
+            self.fd = sys.stdout.fileno()
+            return
+        try:
+            st = os.stat(path)
+        except FileNotFoundError:
+            st = None
+        except OSError as e:
+            raise Failure("cannot write %r: %s" % (path, e.strerror))
+        if st is not None and stat.S_ISDIR(st.st_mode):
+            raise Failure("cannot write %r: it is a directory" % path)
+        if st is not None and not stat.S_ISREG(st.st_mode):
+            self.fd = open_file(path, os.O_WRONLY)
+            return
+        self.target = os.path.realpath(path)
+        self.mode = stat.S_IMODE(st.st_mode) if st is not None else None
+        directory, name = os.path.split(self.target)
+        try:
+            self.fd, self.temporary = tempfile.mkstemp(prefix="." + name + ".", suffix=".part",
+                                                       dir=directory)
+        except OSError as e:
+            raise Failure("cannot write in %r: %s" % (directory or ".", e.strerror))
+
+    def commit(self):
+        """Flushes the result to disk and puts it under its name."""
+        if self.temporary is None:
+            return
+        if self.mode is None:
+            umask = os.umask(0)
+            os.umask(umask)
+            self.mode = 0o666 & ~umask
+        os.fchmod(self.fd, self.mode)
+        os.fsync(self.fd)
+        os.rename(self.temporary, self.target)
+        self.temporary = None
+        directory = os.open(os.path.dirname(self.target) or ".", os.O_RDONLY)
+        try:
+            os.fsync(directory)
+        finally:
+            os.close(directory)
+
+    def discard(self):
+        """Removes the temporary file of a run that did not finish."""
+        if self.temporary is not None:
+            try:
+                os.unlink(self.temporary)
+            except OSError:
+                pass
+            self.temporary = None
+
+    def close(self):
+        if self.fd is not None and self.path != "-":
+            os.close(self.fd)
+        self.fd = None
+
+
+def describe(path):
+    return "standard input or output" if path == "-" else repr(path)
+
+
+def run(args):
+    transform, blocks = transform_for(args)
+    args.chunk_size = integer(args.chunk_size, "--chunk-size")
+    if args.chunk_size < 1:
+        raise Failure("--chunk-size must be 1 or more, not %d" % args.chunk_size)
+    shown = not args.quiet and sys.stderr.isatty()
+    if args.in_place:
+        if args.input == "-" or args.output != "-":
+            raise Failure("--in-place takes a named INPUT alone, and no OUTPUT")
+        try:
+            st = os.stat(args.input)
+        except OSError as e:
+            raise Failure("cannot open %r: %s" % (args.input, e.strerror))
+        if not stat.S_ISREG(st.st_mode):
+            raise Failure("--in-place needs a regular file, which %r is not" % args.input)
+        progress = Progress(st.st_size, shown)
+        try:
+            done, partial = in_place(transform, blocks, args.input, args.chunk_size, progress)
+        except (OSError, ValueError) as e:
+            raise Failure("cannot transform %r in place: %s" % (args.input,
+                                                               getattr(e, "strerror", None) or e))
+        progress.finish(done)
+        return partial
+    src = sys.stdin.fileno() if args.input == "-" else open_file(args.input, os.O_RDONLY)
+    source = os.fstat(src)
+    if stat.S_ISDIR(source.st_mode):
+        raise Failure("cannot read %r: it is a directory" % args.input)
+    if stat.S_ISREG(source.st_mode):
+        try:
+            target = os.fstat(sys.stdout.fileno()) if args.output == "-" else os.stat(args.output)
+        except OSError:
+            target = None
+        if target is not None and (source.st_dev, source.st_ino) == (target.st_dev, target.st_ino):
+            raise Failure("OUTPUT is the same file as INPUT: give --in-place (and no OUTPUT) to "
+                          "transform it where it lies")
+    output = Output(args.output)
+    try:
+        total = source.st_size if stat.S_ISREG(source.st_mode) else None
+        progress = Progress(total, shown)
+        try:
+            done, partial = stream(transform, blocks, src, output.fd, args.chunk_size, progress,
+                                   describe(args.input))
+            output.commit()
+        except BrokenPipeError:
+            raise
+        except OSError as e:
+            raise Failure("cannot write %s: %s" % (describe(args.output), e.strerror or e))
+        progress.finish(done)
+    finally:
+        output.discard()
+        output.close()
+    return partial
+
+
+def main(argv=None):
+    args = parse_arguments(sys.argv[1:] if argv is None else argv)
+    # A termination request cleans up as an interrupt does.
+    signal.signal(signal.SIGTERM, lambda signum, frame: sys.exit(128 + signum))
+    try:
+        partial = run(args)
+    except Failure as e:
+        return error(str(e))
+    except BrokenPipeError:
+        # The reader of standard output is gone (| head): end quietly.
+        try:
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        except OSError:
+            pass
+        return 128 + signal.SIGPIPE
+    except KeyboardInterrupt:
+        return 128 + signal.SIGINT
+    except OSError as e:  # anything not foreseen above, still in one line
+        return error(str(e))
+    if partial and args.command == "encrypt" and not args.quiet:
+        sys.stderr.write("%s: warning: the final %d bytes cannot be deciphered back\n"
+                         % (PROGRAM, partial))
+    return 0
+
+
+def error(message):
+    sys.stderr.write("%s: error: %s\n" % (PROGRAM, message))
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

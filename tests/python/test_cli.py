@@ -1,0 +1,226 @@
+"""The vavirerezi command, run as a user runs it: a subprocess of this
+interpreter (`python -m vavirerezi_cli`), or the installed script that
+VAVIREREZI_CLI names, its results compared with the module's."""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import vavirerezi
+from compat import PY3
+
+COMMAND = os.environ.get("VAVIREREZI_CLI", "").split() or [sys.executable, "-m",
+                                                           "vavirerezi_cli"]
+KEY = [0x01020304 * i & 0xffffffff for i in range(1, 15)]
+KEY_TEXT = ",".join(hex(k) for k in KEY[:7]) + " , " + ",".join(str(k) for k in KEY[7:])
+
+
+def run(args, stdin=None, **kw):
+    """Runs the command; returns (status, stdout, stderr)."""
+    p = subprocess.Popen(COMMAND + args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, **kw)
+    out, err = p.communicate(stdin)
+    return p.returncode, out, err.decode("utf-8", "replace")
+
+
+@unittest.skipUnless(PY3, "the command is Python 3's")
+class CommandTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp()
+        self.key_file = self.path("key.txt")
+        with open(self.key_file, "w") as f:
+            f.write("  " + KEY_TEXT + "\n")
+        # (command, the module's result)
+        self.commands = [
+            (["mask", "0x1234", "5", "-1", "620"],
+             lambda d: vavirerezi.mt_xor_bytes(d, 0x1234, 5, -1, 620)),
+            (["encrypt", "--key", KEY_TEXT], lambda d: vavirerezi.bf_process(d, KEY, 1)),
+            (["decrypt", "--key-file", self.key_file], lambda d: vavirerezi.bf_process(d, KEY, 0)),
+        ]
+
+    def tearDown(self):
+        subprocess.call(["rm", "-rf", self.dir])
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def assertNoTemporaryFiles(self):
+        self.assertEqual([n for n in os.listdir(self.dir) if n.endswith(".part")], [])
+
+    def test_files_and_pipes_give_the_modules_bytes(self):
+        # Lengths and piece sizes across piece and block boundaries; files,
+        # pipes, and the two mixed.
+        modes = ["files", "pipes", "stdin to file", "file to stdout"]
+        for command, want in self.commands:
+            for i, (n, chunk) in enumerate([(0, None), (9, "5"), (1000, "13"),
+                                            (100003, "0x1000")]):
+                data = os.urandom(n)
+                expected = want(data)
+                options = ["--chunk-size", chunk] if chunk else []
+                self.write("in", data)
+                for mode in (modes[i % 4], modes[(i + 1) % 4]):
+                    label = (command[0], n, chunk, mode)
+                    files = {"files": ["in", "out"], "pipes": [], "stdin to file": ["-", "out"],
+                             "file to stdout": ["in"]}[mode]
+                    rc, out, err = run(command + options + [self.path(f) if f != "-" else f
+                                                            for f in files],
+                                       stdin=data if mode in ("pipes", "stdin to file") else b"")
+                    self.assertEqual(rc, 0, (label, err))
+                    got = self.read("out") if "out" in files else out
+                    self.assertEqual(got, expected, label)
+                    warning = ("vavirerezi: warning: the final %d bytes cannot be deciphered "
+                               "back\n" % (n % 8)) if command[0] == "encrypt" and n % 8 else ""
+                    self.assertEqual(err, warning, label)
+                    self.assertNoTemporaryFiles()
+                    if "out" in files:
+                        os.unlink(self.path("out"))
+
+    def test_in_place(self):
+        for command, want in self.commands:
+            for n in (0, 13, 70001):
+                data = os.urandom(n)
+                path = self.write("file", data)
+                rc, _, err = run(command + ["--in-place", "--chunk-size", "4096", path])
+                self.assertEqual((rc, self.read("file")), (0, want(data)), (command[0], n, err))
+
+    def test_errors_are_one_line_and_leave_no_partial_output(self):
+        data = os.urandom(100000)
+        self.write("in", data)
+        os.mkdir(self.path("dir"))
+        os.mknod(self.path("full"), 0o600 | 0o020000, os.makedev(1, 7))  # as /dev/full
+        mask = ["mask", "1", "2", "3", "4"]
+        limit = 20000
+
+        def file_size_limit():
+            import resource
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        cases = [
+            # (what, arguments, words of the message, run in the child first)
+            ("missing input", mask + [self.path("nothing"), self.path("out")],
+             "No such file", None),
+            ("directory as input", mask + [self.path("dir"), self.path("out")], "directory",
+             None),
+            ("directory as output", mask + [self.path("in"), self.path("dir")], "directory",
+             None),
+            ("bad seed", ["mask", "1", "2", "0xzz", "4", self.path("in"), self.path("out")],
+             "SEED2", None),
+            ("13 key items", ["encrypt", "--key", "1," * 12 + "1", self.path("in"),
+                              self.path("out")], "14 integers", None),
+            ("bad key item", ["decrypt", "--key", "1," * 13 + "x", self.path("in"),
+                              self.path("out")], "item 14", None),
+            ("key item too large", ["encrypt", "--key", "1," * 13 + str(2 ** 64),
+                                    self.path("in"), self.path("out")], "outside", None),
+            ("missing key file", ["encrypt", "--key-file", self.path("nothing"),
+                                  self.path("in"), self.path("out")], "key file", None),
+            ("chunk size 0", mask + ["--chunk-size", "0", self.path("in"), self.path("out")],
+             "--chunk-size", None),
+            ("full device", mask + [self.path("in"), self.path("full")], "No space left", None),
+            ("file size limit", mask + [self.path("in"), self.path("out")], "File too large",
+             file_size_limit),
+            ("output is the input", mask + [self.path("in"), self.path("in")], "same file",
+             None),
+            ("--in-place with OUTPUT", mask + ["--in-place", self.path("in"), self.path("out")],
+             "--in-place", None),
+        ]
+        for what, args, words, before in cases:
+            for existing in (False, True):
+                if existing:
+                    self.write("out", b"what was there")
+                rc, _, err = run(args, preexec_fn=before)
+                self.assertEqual(rc, 1, (what, err))
+                self.assertTrue(err.startswith("vavirerezi: error: ") and err.count("\n") == 1,
+                                (what, err))
+                self.assertIn(words, err, what)
+                self.assertEqual(os.path.exists(self.path("out")) and self.read("out"),
+                                 existing and b"what was there", what)
+                self.assertEqual(self.read("in"), data, what)
+                self.assertNoTemporaryFiles()
+                if existing:
+                    os.unlink(self.path("out"))
+
+    def test_interrupt_leaves_nothing(self):
+        p = subprocess.Popen(COMMAND + ["mask", "1", "2", "3", "4", "-", self.path("out")],
+                             stdin=subprocess.PIPE, stderr=subprocess.PIPE)
+        p.stdin.write(b"x" * 100000)
+        p.stdin.flush()
+        deadline = time.time() + 30
+        while not any(n.endswith(".part") for n in os.listdir(self.dir)):
+            self.assertLess(time.time(), deadline, "no temporary file appeared")
+            time.sleep(0.01)
+        p.send_signal(2)  # SIGINT, as Ctrl-C
+        _, err = p.communicate()
+        self.assertEqual((p.returncode, err), (130, b""))
+        self.assertEqual(os.listdir(self.dir), ["key.txt"])
+
+    def test_standard_output_closed_early_ends_quietly(self):
+        self.write("in", b"\0" * (8 << 20))
+        p = subprocess.Popen(COMMAND + ["mask", "1", "2", "3", "4", self.path("in")],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(len(p.stdout.read(10)), 10)
+        p.stdout.close()
+        err = p.stderr.read()
+        p.stderr.close()
+        self.assertEqual((p.wait(), err), (141, b""))
+
+    def test_progress_line_on_a_terminal_alone(self):
+        import pty
+        self.write("in", os.urandom(3 << 20))
+        for stdin, words, absent in [(None, ["3.0 MiB / 3.0 MiB 100%", "/s"], None),
+                                     (subprocess.PIPE, ["3.0 MiB", "/s"], "%")]:
+            master, slave = pty.openpty()
+            args = ["mask", "1", "2", "3", "4", "-" if stdin else self.path("in"),
+                    self.path("out")]
+            p = subprocess.Popen(COMMAND + args, stdin=stdin, stderr=slave)
+            os.close(slave)
+            if stdin:
+                p.stdin.write(self.read("in"))
+                p.stdin.close()
+            shown = b""
+            while True:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:  # EIO: the child has closed the terminal
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            os.close(master)
+            self.assertEqual(p.wait(), 0)
+            text = shown.decode()
+            self.assertTrue(text.startswith("\r") and text.endswith("\n"), text)
+            for word in words:
+                self.assertIn(word, text.splitlines()[-1])
+            if absent:
+                self.assertNotIn(absent, text)
+        # No terminal, or --quiet: nothing is drawn (stderr is a pipe in
+        # every other test, where it must be empty).
+        master, slave = pty.openpty()
+        rc = subprocess.call(COMMAND + ["mask", "--quiet", "1", "2", "3", "4", self.path("in"),
+                                        self.path("out")], stderr=slave)
+        os.close(slave)
+        os.set_blocking(master, False)
+        self.assertRaises(OSError, os.read, master, 100)  # nothing to read
+        os.close(master)
+        self.assertEqual(rc, 0)
+
+    def test_help_shows_an_example(self):
+        for command in ("mask", "encrypt", "decrypt"):
+            rc, out, _ = run([command, "--help"])
+            self.assertEqual(rc, 0)
+            self.assertIn("example: vavirerezi " + command, out.decode())
+        self.assertIn(b"cannot be made atomic", b" ".join(run(["mask", "--help"])[1].split()))
+
+
+if __name__ == "__main__":
+    unittest.main()
