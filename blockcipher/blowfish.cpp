@@ -6,6 +6,7 @@
 #include "blowfish_tables.h"
 #include "../common/dispatch.h"
 #include "../common/bytes.h"
+#include "../common/wipe.h"
 
 namespace {
 
@@ -154,6 +155,7 @@ void bf_crypt_blocks_interleaved(const uint8_t *input, const BlowfishContext *co
         }
     }
     bf_crypt_blocks_plain(input + 8 * b, context, output + 8 * b, nblocks - b, encrypt);
+    wipe(p, sizeof p); // the round keys
 }
 
 // The choice between implementations, from the list in blowfish.h.

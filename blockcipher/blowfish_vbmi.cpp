@@ -24,6 +24,7 @@
 #include <cstring>
 
 #include "../common/avx512.h"
+#include "../common/wipe.h"
 #include "blowfish.h"
 
 #define BF_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
@@ -245,6 +246,7 @@ BF_VBMI void bf_crypt_blocks_vbmi(const uint8_t *input, const BlowfishContext *c
     } else {
         bf_crypt_blocks_interleaved(input + 8 * b, context, output + 8 * b, rest, encrypt);
     }
+    wipe(&sc, sizeof sc); // the key schedule, byte-sliced
 }
 
 #endif

@@ -165,34 +165,36 @@ failed:
 namespace {
 
 struct BfCipherObject {
-    PyObject_HEAD BlowfishContext context;
+    ObjectHead head; // kind: object_kind_bf_cipher
+    BlowfishContext context;
 };
 
 PyObject *cipher_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     constexpr const char *name = "BfCipher";
     PyObject *vals14;
     uint8_t key[key_bytes];
+    if (type->tp_new != cipher_new) // PyPy: BfCipher.__new__(another type)
+        return PyErr_Format(PyExc_TypeError, "BfCipher.__new__(%.100s): not a BfCipher type",
+                            type->tp_name);
     if (parse_constructor_arguments(name, args, kwargs, 1, &vals14) < 0 || key_check(vals14) < 0 ||
         key_convert(name, vals14, key) < 0)
         return NULL;
     PyObject *self = type->tp_alloc(type, 0);
-    if (self != NULL)
-        bf_key_setup(&reinterpret_cast<BfCipherObject *>(self)->context, key, sizeof key);
+    if (self != NULL) {
+        BfCipherObject *c = reinterpret_cast<BfCipherObject *>(self);
+        bf_key_setup(&c->context, key, sizeof key);
+        c->head.kind = object_kind_bf_cipher;
+    }
     wipe(key, sizeof key);
     return self;
-}
-
-void cipher_dealloc(PyObject *self) {
-    PyTypeObject *type = Py_TYPE(self);
-    wipe(&reinterpret_cast<BfCipherObject *>(self)->context, sizeof(BlowfishContext));
-    type->tp_free(self);
-    Py_DECREF(type); // instances of a heap type hold a reference to it
 }
 
 PyObject *cipher_transform(PyObject *self, const char *name, int encrypt, PyObject *const *args,
                            Py_ssize_t nargs, PyObject *kwnames) {
     PyObject *data, *output;
     Transfer t{};
+    if (!object_check(self, object_kind_bf_cipher, name, "BfCipher"))
+        return NULL;
     if (parse_arguments(name, args, nargs, kwnames, 1, &data, &output) < 0 ||
         transfer_open(&t, name, data, output) < 0) {
         transfer_close(&t);
@@ -215,7 +217,10 @@ PyObject *cipher_decrypt(PyObject *self, PyObject *const *args, Py_ssize_t nargs
     return cipher_transform(self, "BfCipher.decrypt", 0, args, nargs, kwnames);
 }
 
-PyObject *cipher_reduce(PyObject *self, PyObject *) {
+PyObject *cipher_reduce(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                        PyObject *kwnames) {
+    if (parse_arguments("BfCipher.__reduce__", args, nargs, kwnames, 0, NULL, NULL) < 0)
+        return NULL;
     return PyErr_Format(PyExc_TypeError, "cannot pickle '%.100s' object", Py_TYPE(self)->tp_name);
 }
 
@@ -252,19 +257,23 @@ const char cipher_decrypt_doc[] =
 PyMethodDef cipher_methods[] = {
     {"encrypt", VECTOR_ENTRY(cipher_encrypt), METH_FASTCALL | METH_KEYWORDS, cipher_encrypt_doc},
     {"decrypt", VECTOR_ENTRY(cipher_decrypt), METH_FASTCALL | METH_KEYWORDS, cipher_decrypt_doc},
-    {"__reduce__", cipher_reduce, METH_NOARGS, NULL},
+    {"__reduce__", VECTOR_ENTRY(cipher_reduce), METH_FASTCALL | METH_KEYWORDS, NULL},
     {NULL, NULL, 0, NULL},
 };
 
 PyType_Slot cipher_slots[] = {
     {Py_tp_new, reinterpret_cast<void *>(cipher_new)},
-    {Py_tp_dealloc, reinterpret_cast<void *>(cipher_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void *>(object_dealloc)},
     {Py_tp_methods, cipher_methods},
     {Py_tp_doc, const_cast<char *>(cipher_doc)},
     {0, NULL},
 };
 
 } // namespace
+
+void bf_cipher_clear(PyObject *self) {
+    wipe(&reinterpret_cast<BfCipherObject *>(self)->context, sizeof(BlowfishContext));
+}
 
 PyType_Spec bf_cipher_spec = {
     "vavirerezi.BfCipher", sizeof(BfCipherObject), 0, object_type_flags, cipher_slots,

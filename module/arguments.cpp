@@ -6,8 +6,11 @@
 namespace {
 
 int wrong_count(const char *name, Py_ssize_t count, Py_ssize_t given) {
-    PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd positional argument%s (%zd given)", name,
-                 count, count == 1 ? "" : "s", given);
+    if (count == 0)
+        PyErr_Format(PyExc_TypeError, "%s() takes no arguments (%zd given)", name, given);
+    else
+        PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd positional argument%s (%zd given)",
+                     name, count, count == 1 ? "" : "s", given);
     return -1;
 }
 

@@ -147,6 +147,30 @@ static int add_type(PyObject *module, PyObject *type) {
 #endif
 }
 
+bool object_check(PyObject *self, ObjectKind kind, const char *name, const char *type_name) {
+    if (reinterpret_cast<ObjectHead *>(self)->kind == kind)
+        return true;
+    PyErr_Format(PyExc_TypeError, "%s() needs an object made by %s(), not this %.100s object",
+                 name, type_name, Py_TYPE(self)->tp_name);
+    return false;
+}
+
+void object_dealloc(PyObject *self) {
+    PyTypeObject *type = Py_TYPE(self);
+    switch (reinterpret_cast<ObjectHead *>(self)->kind) {
+    case object_kind_bf_cipher:
+        bf_cipher_clear(self);
+        break;
+    case object_kind_mt_keystream:
+        mt_keystream_clear(self);
+        break;
+    case object_kind_none:
+        break;
+    }
+    type->tp_free(self);
+    Py_DECREF(type); // instances of a heap type hold a reference to it
+}
+
 static int module_exec(PyObject *module) {
     ModuleState *state = module_state(module);
     if (PyModule_AddStringConstant(module, "__version__", VAVIREREZI_VERSION) < 0)

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "compat.h"
+#include "../common/wipe.h"
 
 #if PY_MAJOR_VERSION < 3
 
@@ -54,12 +55,30 @@ inline PyObject *value_error_type() {
     return PyExc_ValueError;
 }
 
-// Overwrites a key schedule or generator state before its memory is freed,
-// in a way the compiler may not leave out.
-inline void wipe(void *p, size_t n) {
-    std::memset(p, 0, n);
-    asm volatile("" : : "r"(p) : "memory");
-}
+// The first field of both objects, after the object header: which kind of
+// object it is, set by its constructor. CPython hands a method or the
+// deallocator only objects that their type made; PyPy also lets Python code
+// hand them others (T.__new__(S) for another type S, an assigned __class__,
+// object.__new__(T)), so each checks the kind before it touches the fields.
+enum ObjectKind : uint64_t {
+    object_kind_none = 0, // made by no constructor of ours
+    object_kind_bf_cipher = 0x62665f6369706865u,
+    object_kind_mt_keystream = 0x6d745f73747265u,
+};
+struct ObjectHead {
+    PyObject ob_base; // the object header (PyObject_HEAD)
+    ObjectKind kind;
+};
+
+// Whether `self` is an object of `kind`; if not, raises TypeError naming the
+// method `name` and `type_name`, the constructor of the kind.
+bool object_check(PyObject *self, ObjectKind kind, const char *name, const char *type_name);
+
+// The deallocator of both object types: wipes and releases what the kind
+// holds (bf_cipher_clear, mt_keystream_clear), then frees the object.
+void object_dealloc(PyObject *self);
+void bf_cipher_clear(PyObject *self);
+void mt_keystream_clear(PyObject *self);
 
 // A method's vector-call entry, as the method table takes it.
 #define VECTOR_ENTRY(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f))

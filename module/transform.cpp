@@ -57,11 +57,16 @@ int transfer_open_output(Transfer *t, const char *name, PyObject *output) {
     // Python code) runs with an error pending.
     Py_buffer *view = &t->out_view;
     if (PyObject_GetBuffer(output, view, PyBUF_STRIDES | PyBUF_WRITABLE) < 0) {
-        if (!PyErr_ExceptionMatches(PyExc_BufferError) && !PyErr_ExceptionMatches(PyExc_ValueError))
-            return -1; // the exporter's own error stands
-        PyErr_Clear();
-        if (PyObject_GetBuffer(output, view, PyBUF_STRIDES) < 0)
+        if (!PyErr_ExceptionMatches(PyExc_BufferError) &&
+            !PyErr_ExceptionMatches(PyExc_ValueError)) {
+            prefix_argument_error(name, "argument 'output'"); // the exporter's own error
             return -1;
+        }
+        PyErr_Clear();
+        if (PyObject_GetBuffer(output, view, PyBUF_STRIDES) < 0) {
+            prefix_argument_error(name, "argument 'output'");
+            return -1;
+        }
         PyBuffer_Release(view);
         PyErr_Format(PyExc_TypeError,
                      "%s() argument 'output' must be a writable bytes-like object, not "

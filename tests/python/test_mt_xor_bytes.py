@@ -5,10 +5,11 @@ import mmap
 import random
 import struct
 import tempfile
+import time
 import unittest
 
 import vavirerezi
-from compat import PY3, as_buffer, long, random_bytes
+from compat import CPYTHON, PY3, as_buffer, long, random_bytes
 from oracles import BytesAssertions, mt_generator, mt_keystream, xor_bytes
 
 mt_xor_bytes = vavirerezi.mt_xor_bytes
@@ -147,6 +148,27 @@ class StreamTest(BytesAssertions, unittest.TestCase):
         far = vavirerezi.MtKeyStream(1, 2, 3, 620)
         far.skip(3 * 10 ** 6 + 3)
         self.assertEqual(far.xor(bytes(5)), mt_keystream([1, 2, 3], 620, 3 * 10 ** 6 + 8)[-5:])
+
+    @unittest.skipUnless(CPYTHON, "PyPy takes a signal only once the call has returned")
+    def test_long_skip_interrupted_takes_nothing(self):
+        import signal
+        import subprocess
+        import sys
+        child = subprocess.Popen([sys.executable, "-c", (
+            "import sys, vavirerezi\n"
+            "s = vavirerezi.MtKeyStream(1, 2, 3, 4)\n"
+            "s.xor(b'abc')\n"
+            "print('ready', flush=True)\n"
+            "try:\n"
+            "    s.skip(2 ** 62)\n"
+            "except KeyboardInterrupt:\n"
+            "    print(s.position, s.xor(bytes(5)).hex())\n")],
+            stdout=subprocess.PIPE)
+        self.assertEqual(child.stdout.readline(), b"ready\n")
+        time.sleep(0.3)
+        child.send_signal(signal.SIGINT)
+        out = child.communicate()[0].decode().split()
+        self.assertEqual(out, ["3", mt_xor_bytes(bytes(8), 1, 2, 3, 4)[3:].hex()])
 
     def test_copy_is_independent(self):
         stream = vavirerezi.MtKeyStream(4, 5, 6, 7)

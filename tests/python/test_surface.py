@@ -75,6 +75,26 @@ class SurfaceTest(unittest.TestCase):
         with self.assertRaises(AttributeError):
             objects[1].position = 5
 
+    @unittest.skipUnless(PY3, "the Python 3 surface")
+    def test_objects_of_another_layout_are_refused(self):
+        # CPython refuses these itself; PyPy lets them through to the module,
+        # which must refuse them before it touches the object's fields.
+        B, M = vavirerezi.BfCipher, vavirerezi.MtKeyStream
+        for make in [lambda: B.__new__(M, [1] * 14), lambda: M.__new__(B, 1, 2, 3, 4),
+                     lambda: object.__new__(M).xor(b"x"), lambda: object.__new__(M).position,
+                     lambda: object.__new__(B).encrypt(b"x" * 64)]:
+            self.assertRaises(TypeError, make)
+        cipher = B([1] * 14)
+        try:
+            cipher.__class__ = M  # PyPy allows it
+        except TypeError:
+            return
+        for call in (lambda: cipher.position, lambda: cipher.skip(1), cipher.copy,
+                     lambda: cipher.xor(b"x")):
+            self.assertRaises(TypeError, call)
+        cipher.__class__ = B
+        self.assertEqual(cipher.encrypt(b"x" * 8), vavirerezi.bf_process(b"x" * 8, [1] * 14, 1))
+
     def test_reimport_gives_the_same_module(self):
         import vavirerezi as again
         self.assertIs(again, vavirerezi)
