@@ -1,6 +1,10 @@
 // Side-by-side benchmark of the cores against reference-style baselines,
-// OpenSSL's libcrypto and libgcrypt. Usage: bench_cores [keystream|blowfish|all]
+// OpenSSL's libcrypto and libgcrypt. Usage:
+// bench_cores [keystream|blowfish|all], or bench_cores tunings [bytes...]
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -13,6 +17,7 @@
 #include "blowfish_tables.h"
 #include "harness.h"
 #include "mt19937.h"
+#include "mt19937_impl.h"
 #include "reference/bf_reference.h"
 #include "reference/mt_reference.h"
 
@@ -20,12 +25,15 @@ namespace {
 
 const size_t sizes[] = {64, 4096, 65536, 1 << 20, 16 << 20};
 
+// Many short rounds where a call is short, so that the drift of the
+// machine's speed (its memory bandwidth especially) falls on every contender
+// alike.
 int rounds_for(size_t bytes) {
-    return bytes >= (16u << 20) ? 7 : 15;
+    return bytes >= (16u << 20) ? 7 : 45;
 }
 
 double sample_for(size_t bytes) {
-    return bytes >= (16u << 20) ? 0.05 : 0.01;
+    return bytes >= (16u << 20) ? 0.05 : 0.003;
 }
 
 volatile uint8_t sink;
@@ -58,32 +66,97 @@ std::string cpu_model() {
     return model;
 }
 
+// An input and an output of `bytes`, `in_at` and `out_at` bytes past a
+// 64-byte line, both in `store`, which is kept and reused: written once here,
+// so that no contender pays its page faults.
+struct Buffers {
+    std::vector<uint8_t> store;
+    const uint8_t *in;
+    uint8_t *out;
+};
+Buffers buffers(size_t bytes, size_t in_at, size_t out_at, uint8_t fill) {
+    size_t span = (bytes + 127) / 64 * 64;
+    Buffers b{std::vector<uint8_t>(2 * span + 64, fill), nullptr, nullptr};
+    uint8_t *base = b.store.data();
+    base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64;
+    b.in = base + in_at;
+    b.out = base + span + out_at;
+    return b;
+}
+
+// Buffers 64-byte aligned, and at sizes that Python hands over unaligned
+// also both at 48 past a line, in rows named with " +48": each row against
+// memcpy at its own alignment, timed in the same rounds.
+std::vector<size_t> alignments_for(size_t bytes) {
+    if (bytes == 65536 || bytes == (1u << 20))
+        return {0, 48};
+    return {0};
+}
+
+// The suffix of the rows with input at `in_at` bytes past a line and output
+// at `out_at`: "" aligned, " +48" both at 48, " +16/48" apart.
+std::string alignment_suffix(size_t in_at, size_t out_at) {
+    if (in_at != out_at)
+        return " +" + std::to_string(in_at) + "/" + std::to_string(out_at);
+    return in_at == 0 ? "" : " +" + std::to_string(in_at);
+}
+
+// The rows of each alignment apart, `at` giving each result's suffix, each
+// against the baseline at its own.
+void report_by_alignment(const std::string &job, size_t bytes, const std::vector<Result> &results,
+                         const std::vector<std::string> &at, const std::string &baseline) {
+    std::vector<std::string> seen;
+    for (const std::string &a : at) {
+        if (std::find(seen.begin(), seen.end(), a) != seen.end())
+            continue;
+        seen.push_back(a);
+        std::vector<Result> rows;
+        for (size_t i = 0; i < results.size(); i++)
+            if (at[i] == a)
+                rows.push_back(results[i]);
+        report(job, bytes, rows, baseline + a);
+    }
+}
+
+// From output 16 on, the whole blocks start 4 x 608 bytes in, on a line where
+// the buffers start on one: a partial block first, and the blocks at the
+// buffers' alignment.
+const uint32_t bench_key[3] = {0x01234567, 0x89abcdef, 0xdeadbeef};
+const uint32_t bench_offset = 16;
+
 void bench_keystream() {
-    const uint32_t key[3] = {0x01234567, 0x89abcdef, 0xdeadbeef};
-    const uint32_t offset = 5;
+    const uint32_t *key = bench_key;
+    const uint32_t offset = bench_offset;
     for (size_t bytes : sizes) {
-        std::vector<uint8_t> in(bytes, 0x5a), out(bytes);
-        const uint8_t *ip = in.data();
-        uint8_t *op = out.data();
-        std::vector<Contender> c = {
-            {"reference (word at a time)", [&] { ref_mt_xor(key, offset, ip, op, bytes); }},
-        };
-        c.push_back({"mt_xor_keystream (dispatch)", [&] {
-                         MtState state;
-                         mt_xor_seeded(&state, key, 3, offset, ip, op, bytes);
-                     }});
-        for (int i = 0; i < mt_implementation_count; i++)
-            if (mt_implementation_available(i))
-                c.push_back({mt_implementation_name(i), [&, i] {
-                                 MtState state;
-                                 mt_xor_seeded_by(i, &state, key, 3, offset, ip, op, bytes);
-                             }});
-        c.push_back({"memcpy", [&] {
-                         std::memcpy(op, ip, bytes);
-                         sink = op[bytes / 2];
-                     }});
-        report("keystream xor", bytes, measure(c, rounds_for(bytes), sample_for(bytes)),
-               "reference (word at a time)");
+        std::vector<Buffers> bufs;
+        std::vector<Contender> c;
+        std::vector<std::string> at;
+        for (size_t a : alignments_for(bytes)) {
+            bufs.push_back(buffers(bytes, a, a, 0x5a));
+            std::string suffix = alignment_suffix(a, a);
+            const uint8_t *ip = bufs.back().in;
+            uint8_t *op = bufs.back().out;
+            c.push_back({"reference (word at a time)" + suffix,
+                         [=] { ref_mt_xor(key, offset, ip, op, bytes); }});
+            c.push_back({"mt_xor_keystream (dispatch)" + suffix, [=] {
+                             MtState state;
+                             mt_xor_seeded(&state, key, 3, offset, ip, op, bytes);
+                         }});
+            for (int i = 0; i < mt_implementation_count; i++)
+                if (mt_implementation_available(i))
+                    c.push_back({mt_implementation_name(i) + suffix, [=] {
+                                     MtState state;
+                                     mt_xor_seeded_by(i, &state, key, 3, offset, ip, op, bytes);
+                                 }});
+            c.push_back({"memcpy" + suffix, [=] {
+                             std::memcpy(op, ip, bytes);
+                             sink = op[bytes / 2];
+                         }});
+            at.resize(c.size(), suffix);
+        }
+        report_by_alignment("keystream xor", bytes,
+                            measure(c, rounds_for(bytes), sample_for(bytes)), at,
+                            "reference (word at a time)");
     }
     // Fixed cost of a call: seeding and the first regeneration, no data.
     uint8_t b = 0;
@@ -96,6 +169,49 @@ void bench_keystream() {
          }},
     };
     report("keystream call", 0, measure(c, 15, 0.01), "reference (word at a time)");
+}
+
+// The AVX-512 key stream's tunings side by side, where this CPU runs it, at
+// the sizes given (bytes) or at five: each against memcpy at the same
+// alignment, with the buffers aligned, both at 16 and both at 48 past a line,
+// and apart at 16 and 48 (a bytearray of 1 MiB and bytes made from it, in
+// Python 3.11); in many short rounds, as the differences are small.
+void bench_tunings(std::vector<size_t> tuning_sizes) {
+#if VAVIREREZI_X86_64
+    if (!mt_implementation_available(mt_implementation_avx512)) {
+        std::printf("no AVX-512 here\n");
+        return;
+    }
+    if (tuning_sizes.empty())
+        tuning_sizes = {4096, 65536, 256u << 10, 1u << 20, 16u << 20};
+    const std::pair<size_t, size_t> alignments[] = {{0, 0}, {16, 16}, {48, 48}, {16, 48}, {48, 16}};
+    for (size_t bytes : tuning_sizes) {
+        std::vector<Buffers> bufs;
+        std::vector<Contender> c;
+        std::vector<std::string> at;
+        for (auto [in_at, out_at] : alignments) {
+            bufs.push_back(buffers(bytes, in_at, out_at, 0x5a));
+            std::string suffix = alignment_suffix(in_at, out_at);
+            const uint8_t *ip = bufs.back().in;
+            uint8_t *op = bufs.back().out;
+            for (int t = 0; t < mt_impl::avx512_tuning_count; t++)
+                c.push_back({std::string("avx512 ") + mt_impl::avx512_tuning_name(t) + suffix, [=] {
+                                 MtState state;
+                                 mt_seed_by_array(&state, bench_key, 3);
+                                 mt_regenerate_avx512(&state, &state);
+                                 uint32_t index = bench_offset;
+                                 mt_impl::xor_keystream_avx512_tuned(t, &state, &index, ip, op,
+                                                                     bytes);
+                             }});
+            c.push_back({"memcpy" + suffix, [=] {
+                             std::memcpy(op, ip, bytes);
+                             sink = op[bytes / 2];
+                         }});
+            at.resize(c.size(), suffix);
+        }
+        report_by_alignment("keystream xor", bytes, measure(c, 101, 0.002), at, "memcpy");
+    }
+#endif
 }
 
 void bench_blowfish() {
@@ -116,32 +232,39 @@ void bench_blowfish() {
     for (int encrypt : {1, 0}) {
         std::string job = encrypt ? "bf encrypt" : "bf decrypt";
         for (size_t bytes : sizes) {
-            std::vector<uint8_t> in(bytes, 0x33), out(bytes);
-            const uint8_t *ip = in.data();
-            uint8_t *op = out.data();
+            std::vector<Buffers> bufs;
+            std::vector<Contender> c;
+            std::vector<std::string> at;
             size_t nb = bytes / 8;
-            std::vector<Contender> c = {
-                {"reference (block at a time)", [&] { ref_bf_ecb(&ref, ip, op, nb, encrypt); }},
-            };
-            c.push_back({"bf_crypt_blocks (dispatch)",
-                         [&] { bf_crypt_blocks(ip, &ctx, op, nb, encrypt); }});
-            for (int i = 0; i < bf_implementation_count; i++)
-                if (bf_implementation_available(i))
-                    c.push_back({bf_implementation_name(i),
-                                 [&, i] { bf_crypt_blocks_by(i, ip, &ctx, op, nb, encrypt); }});
-            c.push_back({"openssl BF_ecb_encrypt", [&] {
-                             for (size_t b = 0; b < nb; b++)
-                                 BF_ecb_encrypt(ip + 8 * b, op + 8 * b, &ossl,
-                                                encrypt ? BF_ENCRYPT : BF_DECRYPT);
-                         }});
-            c.push_back({"libgcrypt ecb", [&] {
-                             if (encrypt)
-                                 gcry_cipher_encrypt(gc, op, bytes, ip, bytes);
-                             else
-                                 gcry_cipher_decrypt(gc, op, bytes, ip, bytes);
-                         }});
-            report(job, bytes, measure(c, rounds_for(bytes), sample_for(bytes)),
-                   "reference (block at a time)");
+            for (size_t a : alignments_for(bytes)) {
+                bufs.push_back(buffers(bytes, a, a, 0x33));
+                std::string suffix = alignment_suffix(a, a);
+                const uint8_t *ip = bufs.back().in;
+                uint8_t *op = bufs.back().out;
+                c.push_back({"reference (block at a time)" + suffix,
+                             [&, ip, op] { ref_bf_ecb(&ref, ip, op, nb, encrypt); }});
+                c.push_back({"bf_crypt_blocks (dispatch)" + suffix,
+                             [&, ip, op] { bf_crypt_blocks(ip, &ctx, op, nb, encrypt); }});
+                for (int i = 0; i < bf_implementation_count; i++)
+                    if (bf_implementation_available(i))
+                        c.push_back({bf_implementation_name(i) + suffix, [&, i, ip, op] {
+                                         bf_crypt_blocks_by(i, ip, &ctx, op, nb, encrypt);
+                                     }});
+                c.push_back({"openssl BF_ecb_encrypt" + suffix, [&, ip, op] {
+                                 for (size_t b = 0; b < nb; b++)
+                                     BF_ecb_encrypt(ip + 8 * b, op + 8 * b, &ossl,
+                                                    encrypt ? BF_ENCRYPT : BF_DECRYPT);
+                             }});
+                c.push_back({"libgcrypt ecb" + suffix, [&, ip, op] {
+                                 if (encrypt)
+                                     gcry_cipher_encrypt(gc, op, bytes, ip, bytes);
+                                 else
+                                     gcry_cipher_decrypt(gc, op, bytes, ip, bytes);
+                             }});
+                at.resize(c.size(), suffix);
+            }
+            report_by_alignment(job, bytes, measure(c, rounds_for(bytes), sample_for(bytes)), at,
+                                "reference (block at a time)");
         }
     }
     BlowfishContext scratch;
@@ -160,36 +283,59 @@ void bench_blowfish() {
 
 } // namespace
 
-// The core clock while busy, in GHz: a chain of dependent additions, one
-// cycle each, timed. Zero where there is no such chain written for the
-// architecture.
-double measured_ghz() {
+// The core clock while busy, in GHz, from a timed chain of dependent
+// operations of known latency: register-plus-register additions (one cycle
+// each) from a start the compiler cannot see, which no core can fold at
+// rename the way some fold additions of a constant; and, as a cross-check,
+// multiplications (three cycles each on the x86-64 cores of the last decade).
+// Zero where there is no such chain written for the architecture.
+struct Clock {
+    double add_ghz;
+    double mul_ghz;
+};
+
+Clock measured_ghz() {
+    Clock best{0, 0};
 #if defined(__x86_64__) && defined(__GNUC__)
-    constexpr long iterations = 20000000, chain = 8;
-    double best = 0;
+    constexpr long iterations = 20000000, chain = 8, mul_latency = 3;
     for (int trial = 0; trial < 5; trial++) {
-        uint64_t x = 0;
+        uint64_t x = 1;
+        asm("" : "+r"(x)); // opaque, non-zero
         double t0 = now_seconds();
         for (long i = 0; i < iterations; i++)
-            asm volatile("add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\t"
-                         "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0"
+            asm volatile("add %0, %0\n\tadd %0, %0\n\tadd %0, %0\n\tadd %0, %0\n\t"
+                         "add %0, %0\n\tadd %0, %0\n\tadd %0, %0\n\tadd %0, %0"
                          : "+r"(x));
-        double ghz = static_cast<double>(iterations * chain) / (now_seconds() - t0) / 1e9;
-        best = ghz > best ? ghz : best;
+        double add = static_cast<double>(iterations * chain) / (now_seconds() - t0) / 1e9;
+        uint64_t y = 3;
+        asm("" : "+r"(y));
+        t0 = now_seconds();
+        for (long i = 0; i < iterations / mul_latency; i++)
+            asm volatile("imul %0, %0\n\timul %0, %0\n\timul %0, %0\n\timul %0, %0\n\t"
+                         "imul %0, %0\n\timul %0, %0\n\timul %0, %0\n\timul %0, %0"
+                         : "+r"(y));
+        double mul = static_cast<double>(iterations / mul_latency * chain * mul_latency) /
+                     (now_seconds() - t0) / 1e9;
+        best.add_ghz = add > best.add_ghz ? add : best.add_ghz;
+        best.mul_ghz = mul > best.mul_ghz ? mul : best.mul_ghz;
     }
-    return best;
-#else
-    return 0;
 #endif
+    return best;
 }
 
 int main(int argc, char **argv) {
     std::string what = argc > 1 ? argv[1] : "all";
     gcry_check_version(nullptr);
-    report_ghz() = measured_ghz();
-    std::printf("cpu: %s, measured at %.2f GHz\nimplementations this CPU runs: keystream %s; "
+    Clock clock = measured_ghz();
+    report_ghz() = clock.add_ghz;
+    // Where the two chains disagree by more than 5%, both are shown.
+    char cross_check[64] = "";
+    if (clock.add_ghz > 0 && std::fabs(clock.mul_ghz / clock.add_ghz - 1) > 0.05)
+        std::snprintf(cross_check, sizeof cross_check, " (multiply chain: %.2f GHz)",
+                      clock.mul_ghz);
+    std::printf("cpu: %s, measured at %.2f GHz%s\nimplementations this CPU runs: keystream %s; "
                 "blowfish %s\n\n",
-                cpu_model().c_str(), report_ghz(),
+                cpu_model().c_str(), report_ghz(), cross_check,
                 names(mt_implementation_count, mt_implementation_available, mt_implementation_name,
                       mt_chosen_implementation())
                     .c_str(),
@@ -201,5 +347,11 @@ int main(int argc, char **argv) {
         bench_keystream();
     if (what == "all" || what == "blowfish")
         bench_blowfish();
+    if (what == "tunings") {
+        std::vector<size_t> tuning_sizes;
+        for (int i = 2; i < argc; i++)
+            tuning_sizes.push_back(std::strtoul(argv[i], nullptr, 0));
+        bench_tunings(tuning_sizes);
+    }
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,8 @@ inline double now_seconds() {
 }
 
 // Times each contender in `rounds` interleaved rounds of about `sample`
-// seconds each, rotating the order every round.
+// seconds each, in a new order every round (shuffled, so that no contender
+// always follows the same one and inherits the state it leaves).
 inline std::vector<Result> measure(const std::vector<Contender> &contenders, int rounds,
                                    double sample) {
     size_t n = contenders.size();
@@ -40,9 +42,13 @@ inline std::vector<Result> measure(const std::vector<Contender> &contenders, int
         reps[i] = std::max(1L, static_cast<long>(sample / one));
     }
     std::vector<std::vector<double>> times(n);
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; i++)
+        order[i] = i;
+    std::mt19937 shuffle(12345);
     for (int r = 0; r < rounds; r++) {
-        for (size_t k = 0; k < n; k++) {
-            size_t i = (k + static_cast<size_t>(r)) % n;
+        std::shuffle(order.begin(), order.end(), shuffle);
+        for (size_t i : order) {
             double t0 = now_seconds();
             for (long j = 0; j < reps[i]; j++)
                 contenders[i].run();
@@ -87,7 +93,7 @@ inline void report(const std::string &job, size_t bytes, const std::vector<Resul
     for (const auto &r : results) {
         double gbs = bytes ? static_cast<double>(bytes) / r.seconds / 1e9 : 0.0;
         double cpb = bytes ? r.seconds * report_ghz() * 1e9 / static_cast<double>(bytes) : 0.0;
-        std::printf("| %-15s | %-8s | %-28s | %12.2f | %8.3f | %7.2f | %7.2fx |\n", job.c_str(),
+        std::printf("| %-15s | %-8s | %-31s | %12.2f | %8.3f | %7.2f | %7.2fx |\n", job.c_str(),
                     size_label(bytes).c_str(), r.name.c_str(), r.seconds * 1e6, gbs, cpb,
                     base / r.seconds);
     }
@@ -95,10 +101,10 @@ inline void report(const std::string &job, size_t bytes, const std::vector<Resul
 }
 
 inline void report_header() {
-    std::printf("| %-15s | %-8s | %-28s | %12s | %8s | %7s | %8s |\n", "job", "size", "contender",
+    std::printf("| %-15s | %-8s | %-31s | %12s | %8s | %7s | %8s |\n", "job", "size", "contender",
                 "median us", "GB/s", "c/B", "ratio");
     std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(17, '-').c_str(),
-                std::string(10, '-').c_str(), std::string(30, '-').c_str(),
+                std::string(10, '-').c_str(), std::string(33, '-').c_str(),
                 std::string(14, '-').c_str(), std::string(10, '-').c_str(),
                 std::string(9, '-').c_str(), std::string(10, '-').c_str());
 }

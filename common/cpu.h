@@ -39,6 +39,11 @@ inline bool cpu_has_avx512vbmi() {
     return cpu_has_avx512bw() && __builtin_cpu_supports("avx512vbmi");
 }
 
+// The vendor, for tuning what measures differently on each vendor's cores.
+inline bool cpu_is_intel() {
+    return __builtin_cpu_is("intel");
+}
+
 #else
 
 inline void cpu_init() {}

@@ -5,11 +5,13 @@
 #include <cstring>
 
 #include "../common/avx512.h"
+#include "../common/cpu.h"
 #include "mt19937_impl.h"
 
 using mt_impl::twist;
 
-#define MT_AVX512 __attribute__((target("avx512f,avx512bw")))
+// prfchw: prefetchw, which every CPU with AVX-512 has.
+#define MT_AVX512 __attribute__((target("avx512f,avx512bw,prfchw")))
 
 namespace {
 
@@ -124,6 +126,18 @@ MT_AVX512 inline void emit_cached(const uint8_t *src, uint8_t *dst, __m512i word
     _mm512_storeu_si512(dst, temper_xor16(words, _mm512_loadu_si512(src)));
 }
 
+// Where the cached loop prefetches, the lines of both buffers this many
+// bytes ahead (in the 1 to 2 KiB that measured best on Intel), the output's
+// for writing.
+constexpr int cached_ahead = 1536;
+
+template <bool prefetch> MT_AVX512 inline void prefetch_cached(const uint8_t *src, uint8_t *dst) {
+    if constexpr (prefetch) {
+        _mm_prefetch(reinterpret_cast<const char *>(src) + cached_ahead, _MM_HINT_T0);
+        __builtin_prefetch(dst + cached_ahead, 1, 3);
+    }
+}
+
 // Data streamed from memory: the block loop keeps too few lines in flight for
 // the hardware prefetchers alone, so this asks for the lines of both buffers
 // a few blocks ahead (a prefetch past the end of a buffer is harmless); and
@@ -157,12 +171,39 @@ struct alignas(64) MtWork {
 };
 static_assert(mt_n % lanes == 0, "a block is a whole number of vectors");
 
+// Each vector's 64 bytes of data lie where its words do, so buffers off a
+// 64-byte line cost split loads and stores; two ways around that for an
+// output off a line by whole words (`back` bytes, 4 to 60):
+// - realigned: where the input is off by as much, the data is written a line
+//   at a time, each line's words taken from the vector before (`prev`) and
+//   the current one, words 16 - back / 4 on of the two together (vpermt2d by
+//   `index`), which is exact because the tempering is word by word; the first
+//   line of the buffers and the last are partial, and masked. It costs a
+//   shuffle a vector.
+// - rotated: the first 16 - back / 4 new words go apart, and the blocks run
+//   on a working copy rotated by as many words, so that every vector meets
+//   the output at a line; the last vector of the call is partial, and
+//   masked. It costs nothing a vector, two copies of the state a call.
+struct Placement {
+    __m512i prev;
+    __m512i index;
+    size_t back;
+    __mmask16 last_words; // rotated: of the last vector, the words wanted
+    __mmask64 last_bytes; // and their bytes
+};
+enum Placing : int { place_as_given, place_realigned, place_rotated };
+
+// How a run's vectors reach the data: where their words lie, realigned (the
+// first line of the call, or any other), or where they lie with the call's
+// last vector partial (rotated).
+enum Store : int { store_as_given, store_realigned, store_realigned_first, store_last_partial };
+
 // Words [begin, end) of a block, which read their far words `far` places on;
 // `cur` holds the block's words at `begin` and is left holding those at
 // `end`. The far words are cut `far_shift` words into an aligned vector.
-template <int begin, int end, int far>
+template <int begin, int end, int far, bool prefetch, int store>
 MT_AVX512 inline __m512i regenerate_xor_run(uint32_t *w, const uint8_t *in, uint8_t *out,
-                                            __m512i cur) {
+                                            __m512i cur, Placement &p) {
     constexpr int far_shift = (far % lanes + lanes) % lanes;
     constexpr int far_base = far - far_shift;
     static_assert(begin % lanes == 0 && end % lanes == 0 && far_base % lanes == 0, "aligned");
@@ -174,32 +215,110 @@ MT_AVX512 inline __m512i regenerate_xor_run(uint32_t *w, const uint8_t *in, uint
         __m512i far_hi = _mm512_load_si512(w + k + far_base + lanes);
         __m512i v = twist16(cur, _mm512_alignr_epi32(later, cur, 1),
                             _mm512_alignr_epi32(far_hi, far_lo, far_shift));
+        if (store == store_last_partial && k == end - lanes) {
+            // The words past the call's last belong to the block after it.
+            _mm512_mask_store_epi32(w + k, p.last_words, v);
+            __m512i x = temper_xor16(v, _mm512_maskz_loadu_epi8(p.last_bytes, in + 4 * k));
+            _mm512_mask_storeu_epi8(out + 4 * k, p.last_bytes, x);
+            break;
+        }
         _mm512_store_si512(w + k, v);
         if (k == 0)
             _mm512_store_si512(w + mt_n, v); // the mirror of the first new words
-        emit_cached(in + 4 * k, out + 4 * k, v);
+        if constexpr (store == store_realigned || store == store_realigned_first) {
+            const uint8_t *src = in + 4 * k - p.back;
+            uint8_t *dst = out + 4 * k - p.back;
+            prefetch_cached<prefetch>(src, dst);
+            __m512i words = _mm512_permutex2var_epi32(p.prev, p.index, v);
+            if (store == store_realigned_first && k == 0) {
+                __mmask64 bytes = ~0ull << p.back;
+                __m512i x = temper_xor16(words, _mm512_maskz_loadu_epi8(bytes, src));
+                _mm512_mask_storeu_epi8(dst, bytes, x);
+            } else {
+                _mm512_store_si512(dst, temper_xor16(words, _mm512_load_si512(src)));
+            }
+            p.prev = v;
+        } else {
+            prefetch_cached<prefetch>(in + 4 * k, out + 4 * k);
+            emit_cached(in + 4 * k, out + 4 * k, v);
+        }
         cur = later;
         far_lo = far_hi;
     }
     return cur;
 }
 
-MT_AVX512 void regenerate_xor_blocks_cached(MtState *state, const uint8_t *in, uint8_t *out,
-                                            size_t nblocks) {
+// One block, its first run's vectors reaching the data as `first` says and
+// the second's as `second` does.
+template <bool prefetch, int first, int second>
+MT_AVX512 inline void regenerate_xor_block(uint32_t *w, const uint8_t *in, uint8_t *out,
+                                           Placement &p) {
     // Words up to 239 read their far words 397 on (from word 227 on, new
     // words in the mirror); words from 240 on read them 227 back.
     constexpr int split = (seg1_end + lanes - 1) / lanes * lanes; // 240
+    __m512i cur = _mm512_load_si512(w);
+    cur = regenerate_xor_run<0, split, mt_m, prefetch, first>(w, in, out, cur, p);
+    regenerate_xor_run<split, mt_n, mt_m - mt_n, prefetch, second>(w, in, out, cur, p);
+}
+
+template <bool prefetch, int placing>
+MT_AVX512 void regenerate_xor_blocks_cached(MtState *state, const uint8_t *in, uint8_t *out,
+                                            size_t nblocks) {
+    constexpr size_t block_bytes = 4 * mt_n;
     MtWork work;
     uint32_t *w = work.word;
-    for (int k = 0; k < mt_n; k += lanes)
-        _mm512_store_si512(w + k, _mm512_loadu_si512(state->word + k));
-    for (size_t b = 0; b < nblocks; b++, in += 4 * mt_n, out += 4 * mt_n) {
-        __m512i cur = _mm512_load_si512(w);
-        cur = regenerate_xor_run<0, split, mt_m>(w, in, out, cur);
-        regenerate_xor_run<split, mt_n, mt_m - mt_n>(w, in, out, cur);
+    uint32_t *s = state->word;
+    Placement p{};
+    if constexpr (placing == place_rotated) {
+        // The first c new words (they read old words alone), then the copy
+        // rotated by c words: word i of the copy is word c + i of the state.
+        size_t c = (64 - reinterpret_cast<uintptr_t>(out) % 64) / 4;
+        alignas(64) uint32_t head[lanes];
+        _mm512_store_si512(head, twist16(load16(s), load16(s + 1), load16(s + mt_m)));
+        mt_impl::xor_span_avx512(head, in, out, 4 * c);
+        std::memcpy(w, s + c, 4 * (mt_n - c));
+        std::memcpy(w + mt_n - c, head, 4 * c);
+        in += 4 * c;
+        out += 4 * c;
+        for (size_t b = 0; b + 1 < nblocks; b++)
+            regenerate_xor_block<prefetch, store_as_given, store_as_given>(
+                w, in + block_bytes * b, out + block_bytes * b, p);
+        // The last block less its first c words, which came first.
+        p.last_words = static_cast<__mmask16>((1u << (lanes - c)) - 1u);
+        p.last_bytes = ~0ull >> (4 * c);
+        regenerate_xor_block<prefetch, store_as_given, store_last_partial>(
+            w, in + block_bytes * (nblocks - 1), out + block_bytes * (nblocks - 1), p);
+        std::memcpy(s + c, w, 4 * (mt_n - c));
+        std::memcpy(s, w + mt_n - c, 4 * c);
+        return;
     }
     for (int k = 0; k < mt_n; k += lanes)
-        _mm512_storeu_si512(state->word + k, _mm512_load_si512(w + k));
+        _mm512_store_si512(w + k, _mm512_loadu_si512(s + k));
+    if constexpr (placing == place_realigned) {
+        p.back = reinterpret_cast<uintptr_t>(out) % 64;
+        int q = static_cast<int>(p.back / 4);
+        p.index = _mm512_add_epi32(
+            _mm512_set1_epi32(lanes - q),
+            _mm512_set_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0));
+        regenerate_xor_block<prefetch, store_realigned_first, store_realigned>(w, in, out, p);
+        for (size_t b = 1; b < nblocks; b++)
+            regenerate_xor_block<prefetch, store_realigned, store_realigned>(
+                w, in + block_bytes * b, out + block_bytes * b, p);
+        // The last line: the words of the last vector that the lines before
+        // it did not take.
+        const uint8_t *src = in + block_bytes * nblocks - p.back;
+        uint8_t *dst = out + block_bytes * nblocks - p.back;
+        __mmask64 bytes = (1ull << p.back) - 1u;
+        __m512i words = _mm512_permutex2var_epi32(p.prev, p.index, p.prev);
+        _mm512_mask_storeu_epi8(dst, bytes,
+                                temper_xor16(words, _mm512_maskz_loadu_epi8(bytes, src)));
+    } else {
+        for (size_t b = 0; b < nblocks; b++)
+            regenerate_xor_block<prefetch, store_as_given, store_as_given>(
+                w, in + block_bytes * b, out + block_bytes * b, p);
+    }
+    for (int k = 0; k < mt_n; k += lanes)
+        _mm512_storeu_si512(s + k, _mm512_load_si512(w + k));
 }
 
 // One segment of a block streamed from memory, in the caller's state, words
@@ -208,7 +327,8 @@ MT_AVX512 void regenerate_xor_blocks_cached(MtState *state, const uint8_t *in, u
 // computed from the old words before either is stored (their overlap gets
 // the same values), the tail one storing only the bytes of the words the
 // other did not. With the data from memory, this measured faster than the
-// aligned copy above (by 2 to 14% at 16 MiB), which it is not there.
+// aligned copy above (by 2 to 14% at 16 MiB, Zen 5), which it is not there;
+// from 2 to 6 MiB, with the data still in L3, it measured slower.
 template <int begin, int vectors_end, int tail, int far>
 MT_AVX512 inline void regenerate_xor_segment(uint32_t *d, const uint8_t *in, uint8_t *out) {
     for (int k = begin; k + lanes <= vectors_end; k += lanes) {
@@ -236,15 +356,114 @@ MT_AVX512 void regenerate_xor_blocks_streamed(MtState *state, const uint8_t *in,
     }
 }
 
+// Which path a call's whole blocks take, by their size in bytes (the first
+// size of each path, `never` for none) and the alignment of the buffers
+// where the blocks start. A tuning's name says where it was measured best;
+// the others force paths at every size, for the tests.
+struct Tuning {
+    const char *name;
+    size_t stream_from;              // the streaming loop
+    size_t prefetch_from;            // the cached loop prefetching, both buffers on a line
+    size_t prefetch_misaligned_from; // the same, either buffer off one
+    size_t realign_from;             // realigned, for buffers off a line by the same words
+    size_t rotate_from;              // rotated, for an output off a line by whole words
+};
+constexpr size_t never = ~size_t{0};
+
+// AMD's, as measured on an AMD EPYC Zen 5 (2026-12-09, bench_cores tunings):
+// rotated at every size (1.06-1.10x at 1 MiB with both buffers 16 or 48 past
+// a line, 1.01-1.03x at 64 KiB, the same at 4 KiB); the cached loop up to
+// 4 MiB (1.2-1.4x the streaming loop from 2 to 4 MiB; at 6 MiB 0.96-1.4x and
+// from 8 MiB alike or slower, as the shared L3 allowed); neither prefetching
+// (0.89-0.97x from 64 KiB to 1 MiB) nor realigning (0.82-0.91x).
+// Intel's, as measured on an Intel Xeon of the Sapphire Rapids class:
+// prefetching for aligned buffers from 512 KiB (0.96-0.99x at 64 KiB,
+// 1.10-1.13x at 1 MiB, nothing measured between), for others from 32 KiB of
+// whole blocks, which a call of 64 KiB has (1.05-1.09x there), and realigned
+// with it (1.09-1.10x at 64 KiB, 1.23-1.25x at 1 MiB); the streaming loop
+// from 2 MiB as before. Rotation is not measured there.
+// clang-format off
+constexpr Tuning tunings[] = {
+    // name         stream     prefetch    misaligned  realign     rotate
+    {"amd",         4u << 20,  never,      never,      never,      0},
+    {"intel",       2u << 20,  512u << 10, 32u << 10,  32u << 10,  never},
+    {"prefetched",  never,     0,          0,          never,      never},
+    {"realigned",   never,     0,          0,          0,          never},
+    {"streamed",    0,         never,      never,      never,      never},
+};
+// clang-format on
+static_assert(sizeof tunings / sizeof tunings[0] == mt_impl::avx512_tuning_count, "one each");
+enum : int { tuning_amd, tuning_intel };
+
+using Blocks = void (*)(MtState *, const uint8_t *, uint8_t *, size_t);
+constexpr Blocks cached_loops[2][3] = {
+    {regenerate_xor_blocks_cached<false, place_as_given>,
+     regenerate_xor_blocks_cached<false, place_realigned>,
+     regenerate_xor_blocks_cached<false, place_rotated>},
+    {regenerate_xor_blocks_cached<true, place_as_given>,
+     regenerate_xor_blocks_cached<true, place_realigned>,
+     regenerate_xor_blocks_cached<true, place_rotated>},
+};
+
+MT_AVX512 void regenerate_xor_blocks_tuned(const Tuning &t, MtState *state, const uint8_t *in,
+                                           uint8_t *out, size_t nblocks) {
+    size_t bytes = nblocks * 4 * mt_n;
+    if (bytes >= t.stream_from)
+        return regenerate_xor_blocks_streamed(state, in, out, nblocks);
+    uintptr_t in_at = reinterpret_cast<uintptr_t>(in) % 64;
+    uintptr_t out_at = reinterpret_cast<uintptr_t>(out) % 64;
+    bool aligned = in_at == 0 && out_at == 0;
+    bool prefetch = bytes >= (aligned ? t.prefetch_from : t.prefetch_misaligned_from);
+    bool off_by_words = out_at != 0 && out_at % 4 == 0;
+    int placing = place_as_given;
+    if (off_by_words && bytes >= t.rotate_from)
+        placing = place_rotated;
+    else if (off_by_words && in_at == out_at && bytes >= t.realign_from)
+        placing = place_realigned;
+    cached_loops[prefetch][placing](state, in, out, nblocks);
+}
+
+int tuning_for_this_cpu() {
+    static const int chosen = [] {
+        cpu_init();
+        return cpu_is_intel() ? tuning_intel : tuning_amd;
+    }();
+    return chosen;
+}
+
+template <int tuning>
+MT_AVX512 void regenerate_xor_blocks_by(MtState *state, const uint8_t *in, uint8_t *out,
+                                        size_t nblocks) {
+    regenerate_xor_blocks_tuned(tunings[tuning], state, in, out, nblocks);
+}
+
+template <int tuning>
+void xor_keystream_by(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
+                      size_t len) {
+    mt_impl::xor_keystream<mt_regenerate_avx512, mt_impl::xor_span_avx512,
+                           regenerate_xor_blocks_by<tuning>>(state, index, in, out, len);
+}
+
 } // namespace
 
-// Below 2 MiB the data stays in the caches.
+// The tuning for this CPU's vendor: Intel's on Intel's CPUs, AMD's (the one
+// measured here) on every other.
 MT_AVX512 void mt_impl::regenerate_xor_blocks_avx512(MtState *state, const uint8_t *in,
                                                      uint8_t *out, size_t nblocks) {
-    if (nblocks * 4 * mt_n >= (2u << 20))
-        regenerate_xor_blocks_streamed(state, in, out, nblocks);
-    else
-        regenerate_xor_blocks_cached(state, in, out, nblocks);
+    regenerate_xor_blocks_tuned(tunings[tuning_for_this_cpu()], state, in, out, nblocks);
+}
+
+const char *mt_impl::avx512_tuning_name(int tuning) {
+    return tuning >= 0 && tuning < avx512_tuning_count ? tunings[tuning].name : "none";
+}
+
+void mt_impl::xor_keystream_avx512_tuned(int tuning, MtState *state, uint32_t *index,
+                                         const uint8_t *in, uint8_t *out, size_t len) {
+    using Loop = void (*)(MtState *, uint32_t *, const uint8_t *, uint8_t *, size_t);
+    static constexpr Loop loops[] = {xor_keystream_by<0>, xor_keystream_by<1>, xor_keystream_by<2>,
+                                     xor_keystream_by<3>, xor_keystream_by<4>};
+    static_assert(sizeof loops / sizeof loops[0] == avx512_tuning_count, "one each");
+    loops[tuning](state, index, in, out, len);
 }
 
 void mt_xor_keystream_avx512(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,

@@ -32,6 +32,17 @@ void regenerate_then_xor(MtState *state, const uint8_t *in, uint8_t *out, size_t
 
 #if VAVIREREZI_X86_64
 void regenerate_xor_blocks_avx512(MtState *state, const uint8_t *in, uint8_t *out, size_t nblocks);
+
+// The AVX-512 block loop's paths (for data in the caches: prefetching or not,
+// buffers off a 64-byte line met as they lie, realigned or rotated; for data
+// from memory) are taken by the size of a call's whole blocks and the
+// buffers' alignment, as a tuning says; mt_xor_keystream_avx512 takes the
+// one for this CPU's vendor. The tunings by number, for the tests and the
+// benchmark (the vendors' first, then some that force a path at every size):
+constexpr int avx512_tuning_count = 5;
+const char *avx512_tuning_name(int tuning);
+void xor_keystream_avx512_tuned(int tuning, MtState *state, uint32_t *index, const uint8_t *in,
+                                uint8_t *out, size_t len);
 #endif
 
 // The key-stream loop, common to every implementation: spans of whole

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mt19937.h"
+#include "mt19937_impl.h"
 #include "reference/mt_reference.h"
 
 namespace {
@@ -98,19 +99,68 @@ TEST(Mt19937, TemperMatchesMaskedShiftForm) {
     }
 }
 
-// One case per implementation and property; an implementation that this CPU
-// cannot run is skipped, and ctest and the summary say so.
-class MtImplementation : public ::testing::TestWithParam<int> {
+// A path through the key stream: an implementation, as the dispatching
+// routines call it, or one tuning of its block loop (AVX-512), forced.
+struct MtPath {
+    int implementation;
+    int tuning; // -1: the implementation's own choice
+};
+
+std::vector<MtPath> mt_paths() {
+    std::vector<MtPath> paths;
+    for (int i = 0; i < mt_implementation_count; i++) {
+        paths.push_back({i, -1});
+#if VAVIREREZI_X86_64
+        for (int t = 0; i == mt_implementation_avx512 && t < mt_impl::avx512_tuning_count; t++)
+            paths.push_back({i, t});
+#endif
+    }
+    return paths;
+}
+
+std::string path_name(const MtPath &p) {
+    std::string name = mt_implementation_name(p.implementation);
+#if VAVIREREZI_X86_64
+    if (p.tuning >= 0)
+        name = name + "_" + mt_impl::avx512_tuning_name(p.tuning);
+#endif
+    return name;
+}
+
+void xor_keystream_on(const MtPath &p, MtState *state, uint32_t *index, const uint8_t *in,
+                      uint8_t *out, size_t len) {
+#if VAVIREREZI_X86_64
+    if (p.tuning >= 0)
+        return mt_impl::xor_keystream_avx512_tuned(p.tuning, state, index, in, out, len);
+#endif
+    mt_xor_keystream_by(p.implementation, state, index, in, out, len);
+}
+
+void xor_seeded_on(const MtPath &p, MtState *state, const uint32_t *key, uint32_t offset,
+                   const uint8_t *in, uint8_t *out, size_t len) {
+    mt_seed_by_array(state, key, 3);
+    mt_regenerate_by(p.implementation, state, state);
+    uint32_t index = offset;
+    xor_keystream_on(p, state, &index, in, out, len);
+}
+
+void PrintTo(const MtPath &p, std::ostream *os) {
+    *os << path_name(p);
+}
+
+// One case per path and property; a path that this CPU cannot run is
+// skipped, and ctest and the summary say so.
+class MtImplementation : public ::testing::TestWithParam<MtPath> {
   protected:
     void SetUp() override {
-        if (!mt_implementation_available(GetParam()))
-            GTEST_SKIP() << mt_implementation_name(GetParam()) << " needs what this CPU lacks";
+        if (!mt_implementation_available(GetParam().implementation))
+            GTEST_SKIP() << path_name(GetParam()) << " needs what this CPU lacks";
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Each, MtImplementation, ::testing::Range(0, int(mt_implementation_count)),
-                         [](const ::testing::TestParamInfo<int> &info) {
-                             return std::string(mt_implementation_name(info.param));
+INSTANTIATE_TEST_SUITE_P(Each, MtImplementation, ::testing::ValuesIn(mt_paths()),
+                         [](const ::testing::TestParamInfo<MtPath> &info) {
+                             return path_name(info.param);
                          });
 
 TEST_P(MtImplementation, RegeneratesInPlaceAndApartAsThePlainOne) {
@@ -121,8 +171,8 @@ TEST_P(MtImplementation, RegeneratesInPlaceAndApartAsThePlainOne) {
         for (auto &w : a.word)
             w = static_cast<uint32_t>(rng());
         std::memcpy(&in_place, &a, sizeof a);
-        mt_regenerate_by(GetParam(), &a, &apart);
-        mt_regenerate_by(GetParam(), &in_place, &in_place);
+        mt_regenerate_by(GetParam().implementation, &a, &apart);
+        mt_regenerate_by(GetParam().implementation, &in_place, &in_place);
         mt_regenerate_plain(&a, &plain);
         ASSERT_EQ(0, std::memcmp(&apart, &plain, sizeof plain));
         ASSERT_EQ(0, std::memcmp(&in_place, &plain, sizeof plain));
@@ -140,7 +190,7 @@ TEST_P(MtImplementation, MatchesReferenceForOffsetsAndLengthsApartAndInPlace) {
         ref_mt_xor(key, offset, in.data() + 3, want.data(), len);
 
         MtState state;
-        mt_xor_seeded_by(GetParam(), &state, key, 3, offset, in.data() + 3, got.data() + 3, len);
+        xor_seeded_on(GetParam(), &state, key, offset, in.data() + 3, got.data() + 3, len);
         ASSERT_TRUE(std::equal(want.begin(), want.end(), got.begin() + 3))
             << "offset " << offset << " length " << len;
         for (int g : {0, 1, 2})
@@ -148,7 +198,7 @@ TEST_P(MtImplementation, MatchesReferenceForOffsetsAndLengthsApartAndInPlace) {
         for (size_t g = len + 3; g < len + 6; g++)
             ASSERT_EQ(got[g], 0xcc) << "wrote past the end";
         // In place, at the same odd alignment.
-        mt_xor_seeded_by(GetParam(), &state, key, 3, offset, in.data() + 3, in.data() + 3, len);
+        xor_seeded_on(GetParam(), &state, key, offset, in.data() + 3, in.data() + 3, len);
         ASSERT_TRUE(std::equal(want.begin(), want.end(), in.begin() + 3))
             << "in place, offset " << offset << " length " << len;
     };
@@ -162,6 +212,48 @@ TEST_P(MtImplementation, MatchesReferenceForOffsetsAndLengthsApartAndInPlace) {
     check(5, (2u << 20) + 5003);
 }
 
+uint8_t *line_aligned(std::vector<uint8_t> &v) {
+    return v.data() + (64 - reinterpret_cast<uintptr_t>(v.data()) % 64) % 64;
+}
+
+TEST_P(MtImplementation, MatchesPlainAtEveryMisalignmentApartAndInPlace) {
+    // Input and output at every pair of offsets past a 64-byte line, and in
+    // place at every offset, over lengths that start inside a block, cross
+    // whole blocks and end inside a word; nothing around the output written.
+    const uint32_t key[3] = {0x9e3779b9u, 7, 0xfffffffeu};
+    std::mt19937 rng(64);
+    const std::pair<uint32_t, size_t> cases[] = {
+        {5, 4 * (mt_n - 5) + 2 * 4 * mt_n + 37}, {624, 2 * 4 * mt_n + 3}, {100, 201}};
+    for (auto [offset, len] : cases) {
+        std::vector<uint8_t> data(len), want(len);
+        for (auto &b : data)
+            b = static_cast<uint8_t>(rng());
+        MtState state;
+        mt_xor_seeded_by(mt_implementation_plain, &state, key, 3, offset, data.data(), want.data(),
+                         len);
+        const size_t span = len + 128;
+        std::vector<uint8_t> in_store(span + 64), out_store(span + 64), expected(span);
+        uint8_t *in_line = line_aligned(in_store), *out_line = line_aligned(out_store);
+        for (size_t in_at = 0; in_at < 64; in_at++) {
+            std::copy(data.begin(), data.end(), in_line + in_at);
+            for (size_t out_at = 0; out_at <= 64; out_at++) { // 64: in place, at in_at
+                bool in_place = out_at == 64;
+                uint8_t *line = in_place ? in_line : out_line;
+                size_t at = in_place ? in_at : out_at;
+                std::fill(line, line + span, 0xcc);
+                if (in_place)
+                    std::copy(data.begin(), data.end(), in_line + in_at);
+                xor_seeded_on(GetParam(), &state, key, offset, in_line + in_at, line + at, len);
+                std::fill(expected.begin(), expected.end(), 0xcc);
+                std::copy(want.begin(), want.end(), expected.begin() + at);
+                ASSERT_TRUE(std::equal(expected.begin(), expected.end(), line))
+                    << "offset " << offset << " length " << len << " input at " << in_at
+                    << (in_place ? " in place" : ", output at " + std::to_string(out_at));
+            }
+        }
+    }
+}
+
 TEST_P(MtImplementation, ConsecutiveCallsEqualOneCall) {
     // Split at word boundaries, two calls continue one stream; the position
     // stays inside the block.
@@ -170,14 +262,14 @@ TEST_P(MtImplementation, ConsecutiveCallsEqualOneCall) {
     for (size_t split : {0, 4, 2496, 2500, 7996}) {
         MtState seed, w1, w2;
         mt_seed_by_array(&seed, key, 3);
-        mt_regenerate_by(GetParam(), &seed, &w1);
+        mt_regenerate_by(GetParam().implementation, &seed, &w1);
         std::memcpy(&w2, &w1, sizeof w1);
         uint32_t i1 = 3, i2 = 3;
-        mt_xor_keystream_by(GetParam(), &w1, &i1, in.data(), whole.data(), in.size());
-        mt_xor_keystream_by(GetParam(), &w2, &i2, in.data(), parts.data(), split);
+        xor_keystream_on(GetParam(), &w1, &i1, in.data(), whole.data(), in.size());
+        xor_keystream_on(GetParam(), &w2, &i2, in.data(), parts.data(), split);
         EXPECT_LE(i2, static_cast<uint32_t>(mt_n));
-        mt_xor_keystream_by(GetParam(), &w2, &i2, in.data() + split, parts.data() + split,
-                            in.size() - split);
+        xor_keystream_on(GetParam(), &w2, &i2, in.data() + split, parts.data() + split,
+                         in.size() - split);
         EXPECT_EQ(whole, parts) << "split at " << split;
         EXPECT_EQ(i1, i2);
     }
@@ -234,9 +326,9 @@ TEST_P(MtImplementation, RoundTripsInPlace) {
         data[i] = static_cast<uint8_t>(i * 7);
     auto original = data;
     MtState state;
-    mt_xor_seeded_by(GetParam(), &state, key, 3, 17, data.data(), data.data(), data.size());
+    xor_seeded_on(GetParam(), &state, key, 17, data.data(), data.data(), data.size());
     EXPECT_NE(data, original);
-    mt_xor_seeded_by(GetParam(), &state, key, 3, 17, data.data(), data.data(), data.size());
+    xor_seeded_on(GetParam(), &state, key, 17, data.data(), data.data(), data.size());
     EXPECT_EQ(data, original);
 }
 
