@@ -201,7 +201,7 @@ void bench_tunings(std::vector<size_t> tuning_sizes) {
                                  mt_regenerate_avx512(&state, &state);
                                  uint32_t index = bench_offset;
                                  mt_impl::xor_keystream_avx512_tuned(t, &state, &index, ip, op,
-                                                                     bytes);
+                                                                     bytes, bytes);
                              }});
             c.push_back({"memcpy" + suffix, [=] {
                              std::memcpy(op, ip, bytes);

@@ -67,9 +67,9 @@ void mt_impl::xor_span_plain(const uint32_t *words, const uint8_t *in, uint8_t *
 }
 
 void mt_xor_keystream_plain(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
-                            size_t len) {
-    mt_impl::xor_keystream<mt_regenerate_plain, mt_impl::xor_span_plain>(state, index, in, out,
-                                                                         len);
+                            size_t len, size_t reach) {
+    mt_impl::xor_keystream<mt_regenerate_plain, mt_impl::xor_span_plain>(state, index, in, out, len,
+                                                                         reach);
 }
 
 // The choice between implementations, from the list in mt19937.h.
@@ -86,15 +86,24 @@ void mt_regenerate_by(int implementation, const MtState *source, MtState *destin
     }
 }
 
-void mt_xor_keystream_by(int implementation, MtState *state, uint32_t *index, const uint8_t *in,
-                         uint8_t *out, size_t len) {
+namespace {
+
+void xor_keystream_reaching(int implementation, MtState *state, uint32_t *index, const uint8_t *in,
+                            uint8_t *out, size_t len, size_t reach) {
     switch (implementation) {
 #define MT_CALL(name, cpu_test)                                                                    \
     case mt_implementation_##name:                                                                 \
-        return mt_xor_keystream_##name(state, index, in, out, len);
+        return mt_xor_keystream_##name(state, index, in, out, len, reach);
         MT_IMPLEMENTATIONS(MT_CALL)
 #undef MT_CALL
     }
+}
+
+} // namespace
+
+void mt_xor_keystream_by(int implementation, MtState *state, uint32_t *index, const uint8_t *in,
+                         uint8_t *out, size_t len) {
+    xor_keystream_reaching(implementation, state, index, in, out, len, len);
 }
 
 void mt_xor_seeded_by(int implementation, MtState *state, const uint32_t *key, int32_t key_length,
@@ -114,9 +123,12 @@ void mt_stream_xor_by(int implementation, MtStream *stream, const uint8_t *in, u
             out[j] = static_cast<uint8_t>(in[j] ^ (w >> (8 * stream->used)));
         stream->used &= 3;
     }
+    stream->walk = in == stream->walk_end ? stream->walk + len : len;
+    stream->walk_end = in + len;
     if (j < len) {
-        mt_xor_keystream_by(implementation, &stream->state, &stream->index, in + j, out + j,
-                            len - j);
+        size_t reach = stream->walk < SIZE_MAX ? static_cast<size_t>(stream->walk) : SIZE_MAX;
+        xor_keystream_reaching(implementation, &stream->state, &stream->index, in + j, out + j,
+                               len - j, reach);
         stream->used = static_cast<uint32_t>((len - j) % 4);
     }
     stream->position += len;
@@ -128,10 +140,13 @@ void mt_stream_seed(MtStream *stream, const uint32_t *key, int32_t key_length, u
     stream->index = offset;
     stream->used = 0;
     stream->position = 0;
+    stream->walk_end = nullptr;
+    stream->walk = 0;
 }
 
 void mt_stream_skip(MtStream *stream, uint64_t len) {
     stream->position += len;
+    stream->walk_end = nullptr; // the next piece starts a walk of its own
     if (stream->used != 0) {
         uint64_t rest = 4 - stream->used;
         if (len < rest) {

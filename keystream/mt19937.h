@@ -81,11 +81,19 @@ void mt_xor_seeded(MtState *state, const uint32_t *key, int32_t key_length, uint
 // it), how many bytes of the word before that are already used, and how many
 // bytes have been taken since seeding. Any split of data into pieces, each
 // XORed in turn, gives what one mt_xor_keystream over the whole gives.
+// It also keeps how far its calls have walked through memory: where the last
+// call's data ended, and how many bytes the calls before have run up to
+// there without a gap. Pieces of one large buffer taken in turn are data that
+// comes from memory, as one call over the whole buffer would be, and the
+// wide implementations meet them as they would meet it; a buffer reused for
+// each piece stays in the caches. The bytes are the same either way.
 struct MtStream {
     MtState state;
-    uint32_t index;    // the next unread word; 624 or more: a fresh block first
-    uint32_t used;     // 1 to 3: bytes of word index - 1 already used; 0: none
-    uint64_t position; // bytes XORed or skipped since seeding
+    uint32_t index;          // the next unread word; 624 or more: a fresh block first
+    uint32_t used;           // 1 to 3: bytes of word index - 1 already used; 0: none
+    uint64_t position;       // bytes XORed or skipped since seeding
+    const uint8_t *walk_end; // where the last call's data ended
+    uint64_t walk;           // bytes XORed contiguously up to walk_end
 };
 
 // Seeds `stream` as mt_xor_seeded seeds its state: `key_length` words of
@@ -112,10 +120,13 @@ void mt_stream_skip(MtStream *stream, uint64_t len);
 #define MT_IMPLEMENTATIONS(X) X(plain, cpu_any)
 #endif
 
+// Implementation `name`'s mt_xor_keystream_name takes besides how far the
+// data runs through memory (`reach`, at least `len`: see MtStream), by
+// which it may choose how to meet memory.
 #define MT_DECLARE(name, cpu_test)                                                                 \
     void mt_regenerate_##name(const MtState *source, MtState *destination);                        \
     void mt_xor_keystream_##name(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, \
-                                 size_t len);
+                                 size_t len, size_t reach);
 MT_IMPLEMENTATIONS(MT_DECLARE)
 #undef MT_DECLARE
 

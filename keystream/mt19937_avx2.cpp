@@ -83,8 +83,9 @@ MT_AVX2 void mt_impl::xor_span_avx2(const uint32_t *words, const uint8_t *in, ui
 }
 
 void mt_xor_keystream_avx2(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
-                           size_t len) {
-    mt_impl::xor_keystream<mt_regenerate_avx2, mt_impl::xor_span_avx2>(state, index, in, out, len);
+                           size_t len, size_t reach) {
+    mt_impl::xor_keystream<mt_regenerate_avx2, mt_impl::xor_span_avx2>(state, index, in, out, len,
+                                                                       reach);
 }
 
 #endif

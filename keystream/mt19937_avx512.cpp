@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "../common/avx512.h"
+#include "../common/wipe.h"
 #include "../common/cpu.h"
 #include "mt19937_impl.h"
 
@@ -290,6 +291,8 @@ MT_AVX512 void regenerate_xor_blocks_cached(MtState *state, const uint8_t *in, u
             w, in + block_bytes * (nblocks - 1), out + block_bytes * (nblocks - 1), p);
         std::memcpy(s + c, w, 4 * (mt_n - c));
         std::memcpy(s, w + mt_n - c, 4 * c);
+        wipe(&work, sizeof work);
+        wipe(head, sizeof head);
         return;
     }
     for (int k = 0; k < mt_n; k += lanes)
@@ -319,6 +322,7 @@ MT_AVX512 void regenerate_xor_blocks_cached(MtState *state, const uint8_t *in, u
     }
     for (int k = 0; k < mt_n; k += lanes)
         _mm512_storeu_si512(s + k, _mm512_load_si512(w + k));
+    wipe(&work, sizeof work); // a copy of the generator's state
 }
 
 // One segment of a block streamed from memory, in the caller's state, words
@@ -405,9 +409,13 @@ constexpr Blocks cached_loops[2][3] = {
      regenerate_xor_blocks_cached<true, place_rotated>},
 };
 
+// The sizes that choose between memory strategies are those of the data the
+// blocks belong to (`reach`: a call's whole data, or a stream's walk through
+// one buffer), the rest by the blocks' own buffers.
 MT_AVX512 void regenerate_xor_blocks_tuned(const Tuning &t, MtState *state, const uint8_t *in,
-                                           uint8_t *out, size_t nblocks) {
+                                           uint8_t *out, size_t nblocks, size_t reach) {
     size_t bytes = nblocks * 4 * mt_n;
+    bytes = reach > bytes ? reach : bytes;
     if (bytes >= t.stream_from)
         return regenerate_xor_blocks_streamed(state, in, out, nblocks);
     uintptr_t in_at = reinterpret_cast<uintptr_t>(in) % 64;
@@ -433,15 +441,15 @@ int tuning_for_this_cpu() {
 
 template <int tuning>
 MT_AVX512 void regenerate_xor_blocks_by(MtState *state, const uint8_t *in, uint8_t *out,
-                                        size_t nblocks) {
-    regenerate_xor_blocks_tuned(tunings[tuning], state, in, out, nblocks);
+                                        size_t nblocks, size_t reach) {
+    regenerate_xor_blocks_tuned(tunings[tuning], state, in, out, nblocks, reach);
 }
 
 template <int tuning>
-void xor_keystream_by(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
-                      size_t len) {
+void xor_keystream_by(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, size_t len,
+                      size_t reach) {
     mt_impl::xor_keystream<mt_regenerate_avx512, mt_impl::xor_span_avx512,
-                           regenerate_xor_blocks_by<tuning>>(state, index, in, out, len);
+                           regenerate_xor_blocks_by<tuning>>(state, index, in, out, len, reach);
 }
 
 } // namespace
@@ -449,8 +457,8 @@ void xor_keystream_by(MtState *state, uint32_t *index, const uint8_t *in, uint8_
 // The tuning for this CPU's vendor: Intel's on Intel's CPUs, AMD's (the one
 // measured here) on every other.
 MT_AVX512 void mt_impl::regenerate_xor_blocks_avx512(MtState *state, const uint8_t *in,
-                                                     uint8_t *out, size_t nblocks) {
-    regenerate_xor_blocks_tuned(tunings[tuning_for_this_cpu()], state, in, out, nblocks);
+                                                     uint8_t *out, size_t nblocks, size_t reach) {
+    regenerate_xor_blocks_tuned(tunings[tuning_for_this_cpu()], state, in, out, nblocks, reach);
 }
 
 const char *mt_impl::avx512_tuning_name(int tuning) {
@@ -458,18 +466,20 @@ const char *mt_impl::avx512_tuning_name(int tuning) {
 }
 
 void mt_impl::xor_keystream_avx512_tuned(int tuning, MtState *state, uint32_t *index,
-                                         const uint8_t *in, uint8_t *out, size_t len) {
-    using Loop = void (*)(MtState *, uint32_t *, const uint8_t *, uint8_t *, size_t);
+                                         const uint8_t *in, uint8_t *out, size_t len,
+                                         size_t reach) {
+    using Loop = void (*)(MtState *, uint32_t *, const uint8_t *, uint8_t *, size_t, size_t);
     static constexpr Loop loops[] = {xor_keystream_by<0>, xor_keystream_by<1>, xor_keystream_by<2>,
                                      xor_keystream_by<3>, xor_keystream_by<4>};
     static_assert(sizeof loops / sizeof loops[0] == avx512_tuning_count, "one each");
-    loops[tuning](state, index, in, out, len);
+    loops[tuning](state, index, in, out, len, reach);
 }
 
 void mt_xor_keystream_avx512(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out,
-                             size_t len) {
+                             size_t len, size_t reach) {
     mt_impl::xor_keystream<mt_regenerate_avx512, mt_impl::xor_span_avx512,
-                           mt_impl::regenerate_xor_blocks_avx512>(state, index, in, out, len);
+                           mt_impl::regenerate_xor_blocks_avx512>(state, index, in, out, len,
+                                                                  reach);
 }
 
 #endif

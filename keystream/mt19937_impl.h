@@ -20,10 +20,14 @@ void xor_span_avx512(const uint32_t *words, const uint8_t *in, uint8_t *out, siz
 
 // Regenerates `state` in place, then XORs a whole block's worth of bytes
 // (4 * mt_n) with it, `nblocks` times; implementations may do both in one
-// pass, and may work on a copy of the state of their own meanwhile.
+// pass, and may work on a copy of the state of their own meanwhile. `reach`
+// is how far the data these blocks belong to runs through memory (the call's
+// whole data, or a stream's contiguous walk to its end), by which a wide
+// implementation may choose how to meet memory; it does not change the bytes.
 template <void (*Regenerate)(const MtState *, MtState *),
           void (*XorSpan)(const uint32_t *, const uint8_t *, uint8_t *, size_t)>
-void regenerate_then_xor(MtState *state, const uint8_t *in, uint8_t *out, size_t nblocks) {
+void regenerate_then_xor(MtState *state, const uint8_t *in, uint8_t *out, size_t nblocks,
+                         size_t /* reach */) {
     for (size_t b = 0; b < nblocks; b++) {
         Regenerate(state, state);
         XorSpan(state->word, in + 4 * mt_n * b, out + 4 * mt_n * b, 4 * mt_n);
@@ -31,7 +35,8 @@ void regenerate_then_xor(MtState *state, const uint8_t *in, uint8_t *out, size_t
 }
 
 #if VAVIREREZI_X86_64
-void regenerate_xor_blocks_avx512(MtState *state, const uint8_t *in, uint8_t *out, size_t nblocks);
+void regenerate_xor_blocks_avx512(MtState *state, const uint8_t *in, uint8_t *out, size_t nblocks,
+                                  size_t reach);
 
 // The AVX-512 block loop's paths (for data in the caches: prefetching or not,
 // buffers off a 64-byte line met as they lie, realigned or rotated; for data
@@ -42,23 +47,24 @@ void regenerate_xor_blocks_avx512(MtState *state, const uint8_t *in, uint8_t *ou
 constexpr int avx512_tuning_count = 5;
 const char *avx512_tuning_name(int tuning);
 void xor_keystream_avx512_tuned(int tuning, MtState *state, uint32_t *index, const uint8_t *in,
-                                uint8_t *out, size_t len);
+                                uint8_t *out, size_t len, size_t reach);
 #endif
 
 // The key-stream loop, common to every implementation: spans of whole
 // blocks, regenerating in place when a block is used up.
 template <void (*Regenerate)(const MtState *, MtState *),
           void (*XorSpan)(const uint32_t *, const uint8_t *, uint8_t *, size_t),
-          void (*RegenerateXorBlocks)(MtState *, const uint8_t *, uint8_t *,
+          void (*RegenerateXorBlocks)(MtState *, const uint8_t *, uint8_t *, size_t,
                                       size_t) = regenerate_then_xor<Regenerate, XorSpan>>
-void xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, size_t len) {
+void xor_keystream(MtState *state, uint32_t *index, const uint8_t *in, uint8_t *out, size_t len,
+                   size_t reach) {
     constexpr size_t block_bytes = 4 * mt_n;
     uint32_t pos = *index;
     size_t j = 0;
     while (j < len) {
         if (pos >= mt_n) {
             if (size_t blocks = (len - j) / block_bytes; blocks > 0) {
-                RegenerateXorBlocks(state, in + j, out + j, blocks);
+                RegenerateXorBlocks(state, in + j, out + j, blocks, reach);
                 j += blocks * block_bytes;
                 pos = mt_n;
                 continue;
