@@ -1,6 +1,7 @@
 """The vavirerezi command, run as a user runs it: a subprocess of this
-interpreter (`python -m vavirerezi_cli`), or the installed script that
-VAVIREREZI_CLI names, its results compared with the module's."""
+interpreter (`python -m vavirerezi_cli`, behind the emulator that runs this
+one), or the installed script that VAVIREREZI_CLI names, its results compared
+with the module's."""
 import os
 import subprocess
 import sys
@@ -9,10 +10,10 @@ import time
 import unittest
 
 import vavirerezi
-from compat import PY3
+from compat import PY3, child_interpreter
 
-COMMAND = os.environ.get("VAVIREREZI_CLI", "").split() or [sys.executable, "-m",
-                                                           "vavirerezi_cli"]
+COMMAND = os.environ.get("VAVIREREZI_CLI", "").split() or child_interpreter() + [
+    "-m", "vavirerezi_cli"]
 KEY = [0x01020304 * i & 0xffffffff for i in range(1, 15)]
 KEY_TEXT = ",".join(hex(k) for k in KEY[:7]) + " , " + ",".join(str(k) for k in KEY[7:])
 

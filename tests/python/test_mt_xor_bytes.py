@@ -9,7 +9,7 @@ import time
 import unittest
 
 import vavirerezi
-from compat import CPYTHON, PY3, as_buffer, long, random_bytes
+from compat import CPYTHON, PY3, as_buffer, child_interpreter, long, random_bytes
 from oracles import BytesAssertions, mt_generator, mt_keystream, xor_bytes
 
 mt_xor_bytes = vavirerezi.mt_xor_bytes
@@ -153,8 +153,7 @@ class StreamTest(BytesAssertions, unittest.TestCase):
     def test_long_skip_interrupted_takes_nothing(self):
         import signal
         import subprocess
-        import sys
-        child = subprocess.Popen([sys.executable, "-c", (
+        child = subprocess.Popen(child_interpreter() + ["-c", (
             "import sys, vavirerezi\n"
             "s = vavirerezi.MtKeyStream(1, 2, 3, 4)\n"
             "s.xor(b'abc')\n"
