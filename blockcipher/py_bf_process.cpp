@@ -281,9 +281,9 @@ PyType_Spec bf_cipher_spec = {
 
 #else
 
-// The specified sequence: the key checked, a context from PyMem_Malloc, the
-// items converted and the key scheduled into it, then an output buffer (one
-// byte for empty data) copied into the result string.
+// Python 2.7, in the order this build has always kept: the key checked, a context from
+// PyMem_Malloc, the items converted and the key scheduled into it, then an output buffer (one byte
+// for empty data) copied into the result string.
 PyObject *py_bf_process(PyObject *self, PyObject *args) {
     (void)self;
     const char *data;

@@ -285,10 +285,10 @@ PyType_Spec mt_keystream_spec = {
 
 #else
 
-// The specified sequence: a seed block and a working block from PyMem_Malloc,
-// the seed block freed once the working block is made from it, then an output
-// buffer (one byte for empty data, so that no allocation of zero bytes is
-// asked for) copied into the result string.
+// Python 2.7, in the order this build has always kept: a seed block and a working block from
+// PyMem_Malloc, the seed block freed once the working block is made from it, then an output buffer
+// (one byte for empty data, so that no allocation of zero bytes is asked for) copied into the
+// result string.
 PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
     (void)self;
     const char *data;

@@ -93,9 +93,9 @@ static ModuleState *module_state(PyObject *module) {
 // signature, which it then cannot show: the type's internal documentation is
 // put back whole (its __doc__, taken from the type's dictionary, is left as
 // it is). Returns 0, or -1 with MemoryError set.
-static int keep_text_signature(PyObject *type, const PyType_Spec *spec) {
+static int keep_text_signature(PyObject *type, const PyType_Spec *type_spec) {
 #if PY_VERSION_HEX < 0x030A0000 && !defined(PYPY_VERSION)
-    for (const PyType_Slot *slot = spec->slots; slot->slot != 0; slot++) {
+    for (const PyType_Slot *slot = type_spec->slots; slot->slot != 0; slot++) {
         if (slot->slot != Py_tp_doc)
             continue;
         const char *doc = static_cast<const char *>(slot->pfunc);
@@ -112,21 +112,21 @@ static int keep_text_signature(PyObject *type, const PyType_Spec *spec) {
     }
 #else
     (void)type;
-    (void)spec;
+    (void)type_spec;
 #endif
     return 0;
 }
 
-// A heap type from `spec`, bound to `module` where the interpreter can (3.9).
+// A heap type from `type_spec`, bound to `module` where the interpreter can (3.9).
 // Returns a new reference, or NULL with the error set.
-static PyObject *type_from_spec(PyObject *module, PyType_Spec *spec) {
+static PyObject *type_from_spec(PyObject *module, PyType_Spec *type_spec) {
 #if PY_VERSION_HEX >= 0x03090000
-    PyObject *type = PyType_FromModuleAndSpec(module, spec, NULL);
+    PyObject *type = PyType_FromModuleAndSpec(module, type_spec, NULL);
 #else
     (void)module;
-    PyObject *type = PyType_FromSpec(spec);
+    PyObject *type = PyType_FromSpec(type_spec);
 #endif
-    if (type != NULL && keep_text_signature(type, spec) < 0)
+    if (type != NULL && keep_text_signature(type, type_spec) < 0)
         Py_CLEAR(type);
     return type;
 }
@@ -150,8 +150,8 @@ static int add_type(PyObject *module, PyObject *type) {
 bool object_check(PyObject *self, ObjectKind kind, const char *name, const char *type_name) {
     if (reinterpret_cast<ObjectHead *>(self)->kind == kind)
         return true;
-    PyErr_Format(PyExc_TypeError, "%s() needs an object made by %s(), not this %.100s object",
-                 name, type_name, Py_TYPE(self)->tp_name);
+    PyErr_Format(PyExc_TypeError, "%s() needs an object made by %s(), not this %.100s object", name,
+                 type_name, Py_TYPE(self)->tp_name);
     return false;
 }
 
