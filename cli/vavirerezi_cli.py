@@ -22,6 +22,8 @@ import io
 import mmap
 import os
 import queue
+import re
+import select
 import signal
 import stat
 import sys
@@ -33,6 +35,8 @@ import vavirerezi
 
 PROGRAM = "vavirerezi"
 DEFAULT_CHUNK = 1 << 20
+MAX_CHUNK = 1 << 30
+KEY_FILE_MAX = 4096  # 14 items of 20 digits and their spacing, with room to spare
 EXAMPLES = {
     "mask": "example: vavirerezi mask 0x1234 5 6 0 masked.bin plain.bin",
     "encrypt": "example: vavirerezi encrypt --key-file key.txt plain.bin sealed.bin",
@@ -45,17 +49,18 @@ class Failure(Exception):
     """An error to report in one line, with exit status 1."""
 
 
-def integer(text, what):
-    """A decimal or 0x hexadecimal integer, with an optional sign."""
-    body = text.strip()
-    sign = -1 if body.startswith("-") else 1
-    digits = body[1:] if body[:1] in "+-" else body
-    try:
-        if digits[:2].lower() == "0x":
-            return sign * int(digits[2:], 16)
-        return sign * int(digits, 10)
-    except ValueError:
-        raise Failure("%s: %r is not a decimal or 0x hexadecimal integer" % (what, text))
+INTEGER = re.compile(r"([+-]?)(?:0[xX]([0-9a-fA-F]+)|([0-9]+))\Z", re.ASCII)
+
+
+def integer(text, what, secret=False):
+    """A decimal or 0x hexadecimal integer, with an optional sign (ASCII
+    digits alone). A secret's text (a key item) is not repeated in the error."""
+    m = INTEGER.match(text.strip())
+    if m is None:
+        shown = "" if secret else " %r" % text
+        raise Failure("%s%s is not a decimal or 0x hexadecimal integer" % (what, shown))
+    value = int(m.group(2), 16) if m.group(2) else int(m.group(3), 10)
+    return -value if m.group(1) == "-" else value
 
 
 def parse_key(text, where):
@@ -65,9 +70,9 @@ def parse_key(text, where):
         raise Failure("%s must be 14 integers separated by commas, not %d" % (where, len(items)))
     key = []
     for i, item in enumerate(items):
-        value = integer(item, "%s, item %d" % (where, i + 1))
+        value = integer(item, "%s, item %d" % (where, i + 1), secret=True)
         if not -2 ** 63 <= value < 2 ** 64:
-            raise Failure("%s, item %d: %d is outside -2**63 to 2**64 - 1" % (where, i + 1, value))
+            raise Failure("%s, item %d: outside -2**63 to 2**64 - 1" % (where, i + 1))
         key.append(value)
     return key
 
@@ -106,7 +111,7 @@ def make_parsers():
                          help="bytes a piece (default %d; Blowfish rounds it up to whole "
                          "8-byte blocks)" % DEFAULT_CHUNK)
         sub.add_argument("--quiet", action="store_true",
-                         help="draw no progress line and give no warning")
+                         help="draw no progress line on a terminal")
         sub.add_argument("--in-place", action="store_true",
                          help="transform INPUT where it lies (no OUTPUT): through a mapping of "
                          "the file, piece by piece; this cannot be made atomic, so an "
@@ -114,12 +119,21 @@ def make_parsers():
     return parser, subparsers
 
 
+# Arguments that begin with "-" but are values, not options: negative
+# numbers, decimal or hexadecimal, and keys that begin with one.
+NEGATIVE = re.compile(r"-(?:0[xX][0-9a-fA-F]+|[0-9]+)(?:\s*,.*)?\Z", re.ASCII | re.DOTALL)
+
+
 def parse_arguments(argv):
     """The arguments of a command, its options and positional arguments in any
-    order; help, or a usage error (status 2), for anything else."""
+    order (up to a "--", after which all are positional); help, or a usage
+    error (status 2), for anything else."""
     parser, subparsers = make_parsers()
     if argv and argv[0] in subparsers:
-        args = subparsers[argv[0]].parse_intermixed_args(argv[1:])
+        sub = subparsers[argv[0]]
+        sub._negative_number_matcher = NEGATIVE  # argparse's test for these
+        parse = sub.parse_args if "--" in argv else sub.parse_intermixed_args
+        args = parse(argv[1:])
         args.command = argv[0]
         return args
     return parser.parse_args(argv)
@@ -134,10 +148,16 @@ def transform_for(args):
         return vavirerezi.MtKeyStream(*seeds).xor, False
     if args.key_file is not None:
         try:
-            with open(args.key_file) as f:
-                text = f.read()
+            with open(args.key_file, "rb") as f:
+                raw = f.read(KEY_FILE_MAX + 1)
         except OSError as e:
             raise Failure("cannot read the key file %r: %s" % (args.key_file, e.strerror))
+        if len(raw) > KEY_FILE_MAX:
+            raise Failure("the key file %r is longer than a key can be" % args.key_file)
+        try:
+            text = raw.decode("ascii")
+        except UnicodeDecodeError:
+            raise Failure("the key file %r is not ASCII text" % args.key_file)
         key = parse_key(text, "the key file %r" % args.key_file)
     else:
         key = parse_key(args.key, "--key")
@@ -148,7 +168,10 @@ def transform_for(args):
 class Progress(object):
     """One line on stderr, redrawn a few times a second: bytes done and total,
     percent, rate and time left (bytes and rate alone where the total is
-    unknown). Draws nothing unless `shown`."""
+    unknown). Draws nothing unless `shown`. The line last begun is ended
+    (end_line) before an error or an interrupt is reported below it."""
+
+    drawn = None  # the Progress whose line is on the terminal, unended
 
     def __init__(self, total, shown):
         self.total, self.shown = total, shown
@@ -165,6 +188,12 @@ class Progress(object):
     def finish(self, done):
         if self.shown:
             self.draw(done)
+            Progress.end_line()
+
+    @staticmethod
+    def end_line():
+        if Progress.drawn is not None:
+            Progress.drawn = None
             sys.stderr.write("\n")
             sys.stderr.flush()
 
@@ -174,6 +203,8 @@ class Progress(object):
         elapsed = time.monotonic() - self.start
         rate = done / elapsed if elapsed > 0 else 0.0
         line = "%s" % amount(done)
+        if self.total is not None and done > self.total:  # a file that grew, or /proc's
+            self.total = None
         if self.total is not None:
             percent = 100.0 * done / self.total if self.total else 100.0
             line += " / %s %3.0f%%" % (amount(self.total), percent)
@@ -184,6 +215,7 @@ class Progress(object):
         self.width = len(line)
         sys.stderr.write("\r" + line + " " * pad)
         sys.stderr.flush()
+        Progress.drawn = self
 
 
 def amount(n):
@@ -227,7 +259,10 @@ class Writer(threading.Thread):
                 try:
                     view = memoryview(buffer)[:n]
                     while view:
-                        view = view[os.write(self.fd, view):]
+                        try:
+                            view = view[os.write(self.fd, view):]
+                        except BlockingIOError:  # a descriptor left non-blocking
+                            select.select([], [self.fd], [])
                     if self.regular:
                         os.posix_fadvise(self.fd, self.written, n, os.POSIX_FADV_DONTNEED)
                     self.written += n
@@ -270,12 +305,15 @@ def stream(transform, blocks, src, dst, chunk, progress, src_name):
     are whole blocks but for the input's last bytes. Returns the bytes done
     and how many of them were a final partial block."""
     unit = 8 if blocks else 1
+    st = os.fstat(src)
+    if stat.S_ISREG(st.st_mode):  # no larger than the file
+        chunk = max(1, min(chunk, st.st_size))
     size = -(-chunk // unit) * unit
     data = memoryview(bytearray(size))
     reader = io.FileIO(src, "rb", closefd=False)
     for fd in (src, dst):
         widen_pipe(fd)
-    if stat.S_ISREG(os.fstat(src).st_mode):
+    if stat.S_ISREG(st.st_mode):
         os.posix_fadvise(src, 0, 0, os.POSIX_FADV_SEQUENTIAL)
     writer = Writer(dst, size)
     writer.start()
@@ -285,6 +323,9 @@ def stream(transform, blocks, src, dst, chunk, progress, src_name):
             n = reader.readinto(data[have:])
         except OSError as e:
             raise Failure("cannot read %s: %s" % (src_name, e.strerror))
+        if n is None:  # a descriptor left non-blocking, with nothing yet
+            select.select([src], [], [])
+            continue
         have += n
         whole = have - have % unit if n else have  # at the end, what is left
         if whole:
@@ -329,15 +370,42 @@ def open_file(path, flags):
         raise Failure("cannot open %r: %s" % (path, e.strerror))
 
 
+# Names of descriptors this process has open: writing to one is writing to
+# that descriptor, as the shell does, never replacing the file behind it.
+DESCRIPTOR = re.compile(r"/(?:dev/fd|proc/self/fd)/([0-9]+)\Z")
+STANDARD = {"/dev/stdin": 0, "/dev/stdout": 1, "/dev/stderr": 2}
+
+
+def descriptor_of(path):
+    m = DESCRIPTOR.match(path)
+    return int(m.group(1)) if m else STANDARD.get(path)
+
+
+def fstat_standard(fd, name):
+    try:
+        return os.fstat(fd)
+    except OSError:
+        raise Failure("%s is closed" % name)
+
+
 class Output(object):
-    """Where the result goes: standard output, a file other than a regular
-    one written directly, or a regular file written to a temporary file
+    """Where the result goes: standard output or another open descriptor, a
+    file other than a regular one (a device, a FIFO, anything under /dev or
+    /proc) written directly, or a regular file written to a temporary file
     beside it and renamed over it by commit()."""
 
     def __init__(self, path):
-        self.path, self.temporary, self.fd = path, None, None
+        self.temporary = None
         if path == "-":
-            self.fd = sys.stdout.fileno()
+            fstat_standard(1, "standard output")
+            self.fd = os.dup(1)
+            return
+        if not path:
+            raise Failure("OUTPUT must name a file, not be empty")
+        fd = descriptor_of(path)
+        if fd is not None:
+            fstat_standard(fd, path)
+            self.fd = os.dup(fd)
             return
         try:
             st = os.stat(path)
@@ -347,31 +415,42 @@ class Output(object):
             raise Failure("cannot write %r: %s" % (path, e.strerror))
         if st is not None and stat.S_ISDIR(st.st_mode):
             raise Failure("cannot write %r: it is a directory" % path)
-        if st is not None and not stat.S_ISREG(st.st_mode):
-            self.fd = open_file(path, os.O_WRONLY)
+        if path.endswith("/"):
+            raise Failure("cannot write %r: not a directory" % path)
+        special = os.path.abspath(path).startswith(("/dev/", "/proc/"))
+        if st is not None and (special or not stat.S_ISREG(st.st_mode)):
+            self.fd = open_file(path, os.O_WRONLY | (os.O_TRUNC if stat.S_ISREG(st.st_mode) else 0))
             return
+        if st is not None and not os.access(path, os.W_OK):
+            raise Failure("cannot write %r: Permission denied" % path)
         self.target = os.path.realpath(path)
-        self.mode = stat.S_IMODE(st.st_mode) if st is not None else None
-        directory, name = os.path.split(self.target)
+        self.existing = st
+        directory = os.path.dirname(self.target)
         try:
-            self.fd, self.temporary = tempfile.mkstemp(prefix="." + name + ".", suffix=".part",
+            self.fd, self.temporary = tempfile.mkstemp(prefix=".vavirerezi-", suffix=".part",
                                                        dir=directory)
         except OSError as e:
-            raise Failure("cannot write in %r: %s" % (directory or ".", e.strerror))
+            raise Failure("cannot write %r: %s (in %r)" % (path, e.strerror, directory))
 
     def commit(self):
-        """Flushes the result to disk and puts it under its name."""
+        """Flushes the result to disk and puts it under its name, with the
+        mode (and, where allowed, the owner) of the file it replaces."""
         if self.temporary is None:
             return
-        if self.mode is None:
+        if self.existing is not None:
+            os.fchmod(self.fd, stat.S_IMODE(self.existing.st_mode))
+            try:
+                os.fchown(self.fd, self.existing.st_uid, self.existing.st_gid)
+            except OSError:
+                pass  # not allowed: the new file is the user's
+        else:
             umask = os.umask(0)
             os.umask(umask)
-            self.mode = 0o666 & ~umask
-        os.fchmod(self.fd, self.mode)
+            os.fchmod(self.fd, 0o666 & ~umask)
         os.fsync(self.fd)
         os.rename(self.temporary, self.target)
         self.temporary = None
-        directory = os.open(os.path.dirname(self.target) or ".", os.O_RDONLY)
+        directory = os.open(os.path.dirname(self.target), os.O_RDONLY)
         try:
             os.fsync(directory)
         finally:
@@ -387,21 +466,27 @@ class Output(object):
             self.temporary = None
 
     def close(self):
-        if self.fd is not None and self.path != "-":
+        if self.fd is not None:
             os.close(self.fd)
         self.fd = None
 
 
-def describe(path):
-    return "standard input or output" if path == "-" else repr(path)
+def describe(path, standard):
+    return standard if path == "-" else repr(path)
 
 
 def run(args):
     transform, blocks = transform_for(args)
     args.chunk_size = integer(args.chunk_size, "--chunk-size")
-    if args.chunk_size < 1:
-        raise Failure("--chunk-size must be 1 or more, not %d" % args.chunk_size)
-    shown = not args.quiet and sys.stderr.isatty()
+    if not 1 <= args.chunk_size <= MAX_CHUNK:
+        raise Failure("--chunk-size must be from 1 to %d, not %d" % (MAX_CHUNK, args.chunk_size))
+    shown = not args.quiet and sys.stderr is not None and sys.stderr.isatty()
+    # Before any file is opened, which would take a closed standard
+    # descriptor's number.
+    if args.input == "-" and not args.in_place:
+        fstat_standard(0, "standard input")
+    if args.output == "-" and not args.in_place:
+        fstat_standard(1, "standard output")
     if args.in_place:
         if args.input == "-" or args.output != "-":
             raise Failure("--in-place takes a named INPUT alone, and no OUTPUT")
@@ -419,13 +504,18 @@ def run(args):
                                                                getattr(e, "strerror", None) or e))
         progress.finish(done)
         return partial
-    src = sys.stdin.fileno() if args.input == "-" else open_file(args.input, os.O_RDONLY)
-    source = os.fstat(src)
+    if args.input == "-":
+        source = fstat_standard(0, "standard input")
+        src = 0
+    else:
+        src = open_file(args.input, os.O_RDONLY)
+        source = os.fstat(src)
     if stat.S_ISDIR(source.st_mode):
         raise Failure("cannot read %r: it is a directory" % args.input)
     if stat.S_ISREG(source.st_mode):
+        fd = 1 if args.output == "-" else descriptor_of(args.output)
         try:
-            target = os.fstat(sys.stdout.fileno()) if args.output == "-" else os.stat(args.output)
+            target = os.fstat(fd) if fd is not None else os.stat(args.output)
         except OSError:
             target = None
         if target is not None and (source.st_dev, source.st_ino) == (target.st_dev, target.st_ino):
@@ -437,12 +527,13 @@ def run(args):
         progress = Progress(total, shown)
         try:
             done, partial = stream(transform, blocks, src, output.fd, args.chunk_size, progress,
-                                   describe(args.input))
+                                   describe(args.input, "standard input"))
             output.commit()
         except BrokenPipeError:
             raise
         except OSError as e:
-            raise Failure("cannot write %s: %s" % (describe(args.output), e.strerror or e))
+            raise Failure("cannot write %s: %s" % (describe(args.output, "standard output"),
+                                                   e.strerror or e))
         progress.finish(done)
     finally:
         output.discard()
@@ -452,31 +543,40 @@ def run(args):
 
 def main(argv=None):
     args = parse_arguments(sys.argv[1:] if argv is None else argv)
-    # A termination request cleans up as an interrupt does.
-    signal.signal(signal.SIGTERM, lambda signum, frame: sys.exit(128 + signum))
+    # A termination request, or the terminal going away, cleans up as an
+    # interrupt does (unless the signal was set to be ignored).
+    for signum in (signal.SIGTERM, signal.SIGHUP):
+        if signal.getsignal(signum) != signal.SIG_IGN:
+            signal.signal(signum, lambda signum, frame: sys.exit(128 + signum))
     try:
         partial = run(args)
     except Failure as e:
         return error(str(e))
+    except SystemExit:
+        Progress.end_line()
+        raise
     except BrokenPipeError:
         # The reader of standard output is gone (| head): end quietly.
         try:
-            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+            os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
         except OSError:
             pass
         return 128 + signal.SIGPIPE
     except KeyboardInterrupt:
+        Progress.end_line()
         return 128 + signal.SIGINT
     except OSError as e:  # anything not foreseen above, still in one line
         return error(str(e))
-    if partial and args.command == "encrypt" and not args.quiet:
+    if partial and args.command == "encrypt":
         sys.stderr.write("%s: warning: the final %d bytes cannot be deciphered back\n"
                          % (PROGRAM, partial))
     return 0
 
 
 def error(message):
-    sys.stderr.write("%s: error: %s\n" % (PROGRAM, message))
+    Progress.end_line()
+    if sys.stderr is not None:
+        sys.stderr.write("%s: error: %s\n" % (PROGRAM, message))
     return 1
 
 

@@ -15,7 +15,10 @@ from compat import PY3, child_interpreter
 COMMAND = os.environ.get("VAVIREREZI_CLI", "").split() or child_interpreter() + [
     "-m", "vavirerezi_cli"]
 KEY = [0x01020304 * i & 0xffffffff for i in range(1, 15)]
-KEY_TEXT = ",".join(hex(k) for k in KEY[:7]) + " , " + ",".join(str(k) for k in KEY[7:])
+# The first item negative (the same word modulo 2**32), so that the key
+# begins with "-" and must not be taken for an option.
+KEY_TEXT = ",".join([str(KEY[0] - 2 ** 32)] + [hex(k) for k in KEY[1:7]]) + " , " + ",".join(
+    str(k) for k in KEY[7:])
 
 
 def run(args, stdin=None, **kw):
@@ -35,8 +38,8 @@ class CommandTest(unittest.TestCase):
             f.write("  " + KEY_TEXT + "\n")
         # (command, the module's result)
         self.commands = [
-            (["mask", "0x1234", "5", "-1", "620"],
-             lambda d: vavirerezi.mt_xor_bytes(d, 0x1234, 5, -1, 620)),
+            (["mask", "0x1234", "-0x5", "-1", "620"],
+             lambda d: vavirerezi.mt_xor_bytes(d, 0x1234, -5, -1, 620)),
             (["encrypt", "--key", KEY_TEXT], lambda d: vavirerezi.bf_process(d, KEY, 1)),
             (["decrypt", "--key-file", self.key_file], lambda d: vavirerezi.bf_process(d, KEY, 0)),
         ]
@@ -100,6 +103,8 @@ class CommandTest(unittest.TestCase):
         self.write("in", data)
         os.mkdir(self.path("dir"))
         os.mknod(self.path("full"), 0o600 | 0o020000, os.makedev(1, 7))  # as /dev/full
+        with open(self.path("binary key"), "wb") as f:
+            f.write(b"1," * 13 + b"\xff\n")
         mask = ["mask", "1", "2", "3", "4"]
         limit = 20000
 
@@ -118,14 +123,18 @@ class CommandTest(unittest.TestCase):
              "SEED2", None),
             ("13 key items", ["encrypt", "--key", "1," * 12 + "1", self.path("in"),
                               self.path("out")], "14 integers", None),
-            ("bad key item", ["decrypt", "--key", "1," * 13 + "x", self.path("in"),
+            ("bad key item", ["decrypt", "--key", "1," * 13 + "0xsecret", self.path("in"),
                               self.path("out")], "item 14", None),
+            ("key file not text", ["encrypt", "--key-file", self.path("binary key"),
+                                   self.path("in"), self.path("out")], "ASCII", None),
             ("key item too large", ["encrypt", "--key", "1," * 13 + str(2 ** 64),
                                     self.path("in"), self.path("out")], "outside", None),
             ("missing key file", ["encrypt", "--key-file", self.path("nothing"),
                                   self.path("in"), self.path("out")], "key file", None),
             ("chunk size 0", mask + ["--chunk-size", "0", self.path("in"), self.path("out")],
              "--chunk-size", None),
+            ("chunk size 2**40", mask + ["--chunk-size", str(2 ** 40), self.path("in"),
+                                         self.path("out")], "--chunk-size", None),
             ("full device", mask + [self.path("in"), self.path("full")], "No space left", None),
             ("file size limit", mask + [self.path("in"), self.path("out")], "File too large",
              file_size_limit),
@@ -143,12 +152,25 @@ class CommandTest(unittest.TestCase):
                 self.assertTrue(err.startswith("vavirerezi: error: ") and err.count("\n") == 1,
                                 (what, err))
                 self.assertIn(words, err, what)
+                self.assertNotIn("secret", err, what)  # a key's text is not repeated
                 self.assertEqual(os.path.exists(self.path("out")) and self.read("out"),
                                  existing and b"what was there", what)
                 self.assertEqual(self.read("in"), data, what)
                 self.assertNoTemporaryFiles()
                 if existing:
                     os.unlink(self.path("out"))
+
+    def test_descriptor_names_write_to_the_descriptor(self):
+        # /dev/stdout names the descriptor, which the shell may have opened to
+        # append: written to as such, never replaced by a rename.
+        data = os.urandom(1000)
+        self.write("in", data)
+        self.write("log", b"kept\n")
+        with open(self.path("log"), "ab") as log:
+            rc = subprocess.call(COMMAND + ["mask", "1", "2", "3", "4", self.path("in"),
+                                            "/dev/stdout"], stdout=log)
+        self.assertEqual((rc, self.read("log")),
+                         (0, b"kept\n" + vavirerezi.mt_xor_bytes(data, 1, 2, 3, 4)))
 
     def test_interrupt_leaves_nothing(self):
         p = subprocess.Popen(COMMAND + ["mask", "1", "2", "3", "4", "-", self.path("out")],
