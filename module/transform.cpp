@@ -56,6 +56,7 @@ int transfer_open_output(Transfer *t, const char *name, PyObject *output) {
     // before the buffer is asked for again, so that no exporter (which may be
     // Python code) runs with an error pending.
     Py_buffer *view = &t->out_view;
+    bool writable = true;
     if (PyObject_GetBuffer(output, view, PyBUF_STRIDES | PyBUF_WRITABLE) < 0) {
         if (!PyErr_ExceptionMatches(PyExc_BufferError) &&
             !PyErr_ExceptionMatches(PyExc_ValueError)) {
@@ -67,18 +68,13 @@ int transfer_open_output(Transfer *t, const char *name, PyObject *output) {
             prefix_argument_error(name, "argument 'output'");
             return -1;
         }
-        PyBuffer_Release(view);
-        PyErr_Format(PyExc_TypeError,
-                     "%s() argument 'output' must be a writable bytes-like object, not "
-                     "read-only %.100s",
-                     name, type_name);
-        return -1;
+        writable = false; // held only to be refused below
     }
     const uint8_t *o = static_cast<const uint8_t *>(view->buf);
     const uintptr_t o_start = reinterpret_cast<uintptr_t>(o);
     const uintptr_t d_start = reinterpret_cast<uintptr_t>(t->in);
     const size_t n = t->len;
-    if (view->readonly)
+    if (!writable || view->readonly)
         PyErr_Format(PyExc_TypeError,
                      "%s() argument 'output' must be a writable bytes-like object, not "
                      "read-only %.100s",
