@@ -126,15 +126,40 @@ PyObject *keystream_xor(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                         });
 }
 
-// A skip costs a regeneration a block, about 70 ns: it goes in slices of
-// 256 MiB, each without the interpreter lock, with an interrupt (Ctrl-C)
-// taken between them. It works on a copy of the stream, under the stream's
-// lock the while, and puts the copy in place only once all of it is done, so
-// that an interrupted skip takes nothing from the stream.
+// Takes a copy of the stream under its lock.
+MtStream keystream_snapshot(MtKeyStreamObject *s) {
+    object_lock_acquire(&s->lock);
+    MtStream copy = s->stream;
+    object_lock_release(&s->lock);
+    return copy;
+}
+
+// Moves `work` on by `count` bytes in slices of 256 MiB, each without the
+// interpreter lock, taking an interrupt (Ctrl-C) between them. Returns 0, or
+// -1 with the interrupt's error set.
+int keystream_advance(MtStream *work, uint64_t count) {
+    constexpr uint64_t slice = 256u << 20;
+    for (uint64_t left = count; left > 0;) {
+        uint64_t step = left < slice ? left : slice;
+        run_unlocked(step == slice, NULL, [&] { mt_stream_skip(work, step); });
+        left -= step;
+        if (left > 0 && PyErr_CheckSignals() < 0)
+            return -1;
+    }
+    return 0;
+}
+
+// A skip costs a regeneration a block, about 70 ns. A long one works on a
+// copy, holding no lock of the stream's while it does, since the interrupt
+// check runs Python code (a signal handler) that may use this very stream.
+// The copy goes in place only if no other call moved the stream meanwhile;
+// if one moved it on, the copy is moved on by as much and offered again, so
+// that the skip takes one whole slice after theirs (a stream moved back is
+// copied again). An interrupted skip takes nothing.
 PyObject *keystream_skip(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                          PyObject *kwnames) {
     constexpr const char *name = "MtKeyStream.skip";
-    constexpr uint64_t slice = 256u << 20;
+    constexpr uint64_t long_skip = 256u << 20;
     PyObject *n;
     if (!object_check(self, object_kind_mt_keystream, name, "MtKeyStream") ||
         parse_arguments(name, args, nargs, kwnames, 1, &n, NULL) < 0)
@@ -154,24 +179,30 @@ PyObject *keystream_skip(PyObject *self, PyObject *const *args, Py_ssize_t nargs
         return NULL;
     }
     MtKeyStreamObject *s = as_keystream(self);
-    if (count < slice) {
+    if (count < long_skip) {
         run_unlocked(false, &s->lock, [&] { mt_stream_skip(&s->stream, count); });
         Py_RETURN_NONE;
     }
-    MtStream work;
-    object_lock_acquire(&s->lock);
-    work = s->stream;
-    int rc = 0;
-    for (uint64_t left = count; left > 0 && rc == 0;) {
-        uint64_t step = left < slice ? left : slice;
-        run_unlocked(true, NULL, [&] { mt_stream_skip(&work, step); });
-        left -= step;
-        if (left > 0)
-            rc = PyErr_CheckSignals();
+    MtStream work = keystream_snapshot(s);
+    uint64_t from = work.position;
+    int rc = keystream_advance(&work, count);
+    while (rc == 0) {
+        object_lock_acquire(&s->lock);
+        const uint64_t now = s->stream.position;
+        if (now == from)
+            s->stream = work;
+        object_lock_release(&s->lock);
+        if (now == from)
+            break;
+        if (now > from) {
+            rc = keystream_advance(&work, now - from);
+            from = now;
+        } else {
+            work = keystream_snapshot(s);
+            from = work.position;
+            rc = keystream_advance(&work, count);
+        }
     }
-    if (rc == 0)
-        s->stream = work;
-    object_lock_release(&s->lock);
     wipe(&work, sizeof work);
     if (rc < 0)
         return NULL;
@@ -189,10 +220,7 @@ PyObject *keystream_copy(PyObject *self, PyObject *const *args, Py_ssize_t nargs
     PyObject *copy = keystream_alloc(Py_TYPE(self));
     if (copy == NULL)
         return NULL;
-    MtKeyStreamObject *s = as_keystream(self);
-    object_lock_acquire(&s->lock);
-    as_keystream(copy)->stream = s->stream;
-    object_lock_release(&s->lock);
+    as_keystream(copy)->stream = keystream_snapshot(as_keystream(self));
     return copy;
 }
 

@@ -169,6 +169,52 @@ class StreamTest(BytesAssertions, unittest.TestCase):
         out = child.communicate()[0].decode().split()
         self.assertEqual(out, ["3", mt_xor_bytes(bytes(8), 1, 2, 3, 4)[3:].hex()])
 
+    @unittest.skipUnless(CPYTHON, "PyPy runs a signal handler only once the call has returned")
+    def test_signal_handlers_may_use_a_busy_object(self):
+        # Handlers that use the very stream and cipher the main thread is busy
+        # with, firing every millisecond through long skips and transforms:
+        # each call succeeds and nothing hangs (the child has a time limit).
+        # Every byte is accounted for: the handlers' xors and the main
+        # thread's skips and xors tile the stream. Then the reproducer of a
+        # handler that reads the position and interrupts a long skip.
+        import subprocess
+        code = (
+            "import signal, time, vavirerezi\n"
+            "s = vavirerezi.MtKeyStream(1, 2, 3, 0)\n"
+            "c = vavirerezi.BfCipher(list(range(14)))\n"
+            "calls, stop = [], []\n"
+            "def busy(signum, frame):\n"
+            "    if stop:\n"
+            "        return\n"
+            "    calls.append(1)  # one step, though handlers nest\n"
+            "    s.position, s.copy(), c.encrypt(b'12345678')\n"
+            "    assert len(s.xor(b'abcd')) == 4\n"
+            "signal.signal(signal.SIGALRM, busy)\n"
+            "signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)\n"
+            "data, taken, end = bytearray(4 << 20), 0, time.time() + 1.5\n"
+            "while time.time() < end:\n"
+            "    s.skip(2 ** 29 + 3)\n"
+            "    s.xor(data, output=data)\n"
+            "    c.encrypt(data, output=data)\n"
+            "    taken += 2 ** 29 + 3 + len(data)\n"
+            "stop.append(True)\n"
+            "signal.setitimer(signal.ITIMER_REAL, 0)\n"
+            "print(s.position == taken + 4 * len(calls), len(calls) > 0)\n"
+            "def interrupt(signum, frame):\n"
+            "    s.position\n"
+            "    raise KeyboardInterrupt\n"
+            "signal.signal(signal.SIGALRM, interrupt)\n"
+            "before = s.position\n"
+            "signal.setitimer(signal.ITIMER_REAL, 0.05)\n"
+            "try:\n"
+            "    s.skip(2 ** 35)\n"
+            "    print(s.position == before + 2 ** 35)\n"
+            "except KeyboardInterrupt:\n"
+            "    print(s.position == before)\n")
+        out = subprocess.run(child_interpreter() + ["-c", code], stdout=subprocess.PIPE,
+                             timeout=60).stdout.decode().split()
+        self.assertEqual(out, ["True", "True", "True"])
+
     def test_copy_is_independent(self):
         stream = vavirerezi.MtKeyStream(4, 5, 6, 7)
         stream.xor(self.data[:10])
