@@ -387,8 +387,9 @@ constexpr size_t never = ~size_t{0};
 // L3, whose bandwidth to one core is no better than memory's there, and the
 // streaming loop faster at sizes the reported L3 (hundreds of MiB, shared
 // with the other cores and guests) would still hold: so the choice is by a
-// fixed size, not by the cache size the CPU reports. Rotation is not
-// measured there. The figures are in bench/RESULTS.md.
+// fixed size, not by the cache size the CPU reports. Rotation is not taken
+// there: what it measured on Intel was too noisy to choose on. The figures
+// are in bench/RESULTS.md.
 // clang-format off
 constexpr Tuning tunings[] = {
     // name         stream     prefetch    misaligned  realign     rotate
