@@ -331,8 +331,8 @@ MT_AVX512 void regenerate_xor_blocks_cached(MtState *state, const uint8_t *in, u
 // computed from the old words before either is stored (their overlap gets
 // the same values), the tail one storing only the bytes of the words the
 // other did not. With the data from memory, this measured faster than the
-// aligned copy above (by 2 to 14% at 16 MiB, Zen 5), which it is not there;
-// from 2 to 6 MiB, with the data still in L3, it measured slower.
+// aligned copy above, which it is not there; where the data still fits a
+// cache that serves it faster than memory (Zen 5's L3), it measured slower.
 template <int begin, int vectors_end, int tail, int far>
 MT_AVX512 inline void regenerate_xor_segment(uint32_t *d, const uint8_t *in, uint8_t *out) {
     for (int k = begin; k + lanes <= vectors_end; k += lanes) {
@@ -374,18 +374,22 @@ struct Tuning {
 };
 constexpr size_t never = ~size_t{0};
 
-// AMD's, as measured on an AMD EPYC Zen 5 (2026-12-09, bench_cores tunings):
-// rotated at every size (1.06-1.10x at 1 MiB with both buffers 16 or 48 past
-// a line, 1.01-1.03x at 64 KiB, the same at 4 KiB); the cached loop up to
-// 4 MiB (1.2-1.4x the streaming loop from 2 to 4 MiB; at 6 MiB 0.96-1.4x and
-// from 8 MiB alike or slower, as the shared L3 allowed); neither prefetching
-// (0.89-0.97x from 64 KiB to 1 MiB) nor realigning (0.82-0.91x).
-// Intel's, as measured on an Intel Xeon of the Sapphire Rapids class:
-// prefetching for aligned buffers from 512 KiB (0.96-0.99x at 64 KiB,
-// 1.10-1.13x at 1 MiB, nothing measured between), for others from 32 KiB of
-// whole blocks, which a call of 64 KiB has (1.05-1.09x there), and realigned
-// with it (1.09-1.10x at 64 KiB, 1.23-1.25x at 1 MiB); the streaming loop
-// from 2 MiB as before. Rotation is not measured there.
+// AMD's, as measured on Zen 5: rotated at every size, which costs no
+// instruction a vector; the cached loop up to 4 MiB, where the L3 still
+// serves the data faster than the streaming loop takes it; neither
+// prefetching nor realigning, which measured slower there (realigning adds a
+// shuffle a vector to a loop that the vector ALU bounds).
+// Intel's, as measured on Xeons of the Sapphire and Emerald Rapids classes:
+// prefetching for aligned buffers from 512 KiB, for others from 32 KiB of
+// whole blocks (which a call of 64 KiB has), and equally misaligned buffers
+// realigned with it; the streaming loop from 2 MiB, the size of these
+// cores' L2. Beyond the L2 both loops measured alike while the data fits the
+// L3, whose bandwidth to one core is no better than memory's there, and the
+// streaming loop faster at sizes the reported L3 (hundreds of MiB, shared
+// with the other cores and guests) would still hold: so the choice is by a
+// fixed size, not by the cache size the CPU reports. Rotation is not taken
+// there: what it measured on Intel was too noisy to choose on. The figures
+// are in bench/RESULTS.md.
 // clang-format off
 constexpr Tuning tunings[] = {
     // name         stream     prefetch    misaligned  realign     rotate

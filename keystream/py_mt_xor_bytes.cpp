@@ -12,8 +12,8 @@
 
 namespace {
 
-// From this size on other threads run while the key stream is made: at
-// 20 GB/s and more, smaller calls take less time than handing the
+// From this size on other threads run while the key stream is made: at the
+// speed of the vector paths, smaller calls take less time than handing the
 // interpreter lock over and back can cost.
 constexpr size_t unlocked_min = 256 * 1024;
 
