@@ -140,9 +140,11 @@ class BdistWheel(Command):
 
     def run(self):
         self.run_command("build_ext")
-        module = self.get_finalized_command("build_ext").get_ext_fullpath("vavirerezi")
-        files = [(module, os.path.basename(module))]
-        self.run_command("build_py")  # the stub package and the tool, under Python 3
+        build_ext = self.get_finalized_command("build_ext")
+        ext_name = self.distribution.ext_modules[0].name
+        module = build_ext.get_ext_fullpath(ext_name)
+        files = [(module, build_ext.get_ext_filename(ext_name))]
+        self.run_command("build_py")  # the package's Python files, under Python 3
         build_py = self.get_finalized_command("build_py")
         for path in build_py.get_outputs():
             files.append((path, os.path.relpath(path, build_py.build_lib).replace(os.sep, "/")))
@@ -206,22 +208,21 @@ def main():
     setup(
         ext_modules=[
             Extension(
-                "vavirerezi",
+                "vavirerezi._core" if PY3 else "vavirerezi",
                 sources=CONFIG["source"],
+                include_dirs=["module"],  # gil_policy.h
                 extra_compile_args=CONFIG["flag"],
                 extra_link_args=CONFIG["link"],
                 define_macros=[("VAVIREREZI_VERSION", '"%s"' % version())],
                 language="c++",
             )
         ],
-        # Python 3 alone: the type stubs, a stub-only package beside the
-        # module, and the command-line tool, a module beside it with its
-        # command.
-        packages=["vavirerezi-stubs"] if PY3 else [],
-        py_modules=["vavirerezi_cli"] if PY3 else [],
-        package_dir={"vavirerezi-stubs": "stubs/vavirerezi-stubs", "": "cli"},
-        package_data={"vavirerezi-stubs": ["__init__.pyi"]},
-        entry_points={"console_scripts": ["vavirerezi = vavirerezi_cli:main"]} if PY3 else {},
+        # Python 3: the package around the extension, its inline types and
+        # its command; Python 2.7: the extension module alone.
+        packages=["vavirerezi"] if PY3 else [],
+        package_dir={"vavirerezi": "python/vavirerezi"},
+        package_data={"vavirerezi": ["py.typed", "*.pyi"]},
+        entry_points={"console_scripts": ["vavirerezi = vavirerezi._cli:main"]} if PY3 else {},
         cmdclass=COMMANDS,
         options=OPTIONS,
     )

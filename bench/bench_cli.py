@@ -14,7 +14,7 @@ system of DIR.
 
 Usage: bench_cli.py [--dir DIR] [--size BYTES] [--rounds N] [--command CMD]
 DIR defaults to /var/tmp, a disk file system here (not a tmpfs); CMD to this
-interpreter running vavirerezi_cli.
+interpreter running `python -m vavirerezi`.
 """
 import argparse
 import os
@@ -98,7 +98,7 @@ def main():
     parser.add_argument("--command", default=None)
     args = parser.parse_args()
     command = shlex.split(args.command) if args.command else [sys.executable, "-m",
-                                                              "vavirerezi_cli"]
+                                                              "vavirerezi"]
     work = os.path.join(args.dir, "vavirerezi-bench-%d" % os.getpid())
     os.mkdir(work)
     source, target = os.path.join(work, "in.bin"), os.path.join(work, "out.bin")

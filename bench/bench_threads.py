@@ -24,7 +24,7 @@ from bench_module import cpu_model, median  # beside this script
 
 
 def load_locked(path):
-    found = importlib.util.spec_from_file_location("vavirerezi", path)
+    found = importlib.util.spec_from_file_location("_core", path)  # PyInit__core
     module = importlib.util.module_from_spec(found)
     found.loader.exec_module(module)
     assert module.__file__ != vavirerezi.__file__

@@ -43,7 +43,7 @@ int key_check(PyObject *vals14) {
     Py_ssize_t n = PySequence_Size(vals14);
     if (n == key_words)
         return 0;
-    if (!(n < 0 && PyErr_Occurred() && compat_error_is_fatal()))
+    if (!(n < 0 && PyErr_Occurred() && compat_error_must_propagate()))
         compat_raise_replacing(value_error_type(), bad_key_message);
     return -1;
 }
@@ -99,7 +99,7 @@ namespace {
 // From this size on other threads run during the work (for bf_process, the
 // key schedule and the blocks; for a BfCipher, the blocks), which takes a few
 // microseconds at the least.
-constexpr size_t unlocked_min = 8192;
+constexpr size_t gil_release_min = 8192;
 
 // CPython pins a buffer while a call holds it, so data is taken first, as the
 // argument parser always took it, and its errors come first. PyPy lets a held
@@ -145,11 +145,11 @@ PyObject *py_bf_process(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
     if (python_code_first && transfer_open(&t, name, arg[0], output) < 0)
         goto failed;
     {
-        PyObject *result =
-            transfer_run(&t, unlocked_min, NULL, [&](const uint8_t *in, uint8_t *out, size_t len) {
-                bf_key_setup(context, key, sizeof key);
-                bf_crypt_bytes(in, context, out, len, encrypt);
-            });
+        PyObject *result = transfer_run(&t, gil_release_min, NULL,
+                                        [&](const uint8_t *in, uint8_t *out, size_t len) {
+                                            bf_key_setup(context, key, sizeof key);
+                                            bf_crypt_bytes(in, context, out, len, encrypt);
+                                        });
         PyMem_Free(context);
         return result;
     }
@@ -201,7 +201,7 @@ PyObject *cipher_transform(PyObject *self, const char *name, int encrypt, PyObje
         return NULL;
     }
     const BlowfishContext *context = &reinterpret_cast<BfCipherObject *>(self)->context;
-    return transfer_run(&t, unlocked_min, NULL,
+    return transfer_run(&t, gil_release_min, NULL,
                         [context, encrypt](const uint8_t *in, uint8_t *out, size_t len) {
                             bf_crypt_bytes(in, context, out, len, encrypt);
                         });

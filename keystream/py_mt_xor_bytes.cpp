@@ -15,7 +15,7 @@ namespace {
 // From this size on other threads run while the key stream is made: at the
 // speed of the vector paths, smaller calls take less time than handing the
 // interpreter lock over and back can cost.
-constexpr size_t unlocked_min = 256 * 1024;
+constexpr size_t gil_release_min = 256 * 1024;
 
 // The three seeds and the offset, arguments 2 to 5 of mt_xor_bytes and 1 to
 // 4 of MtKeyStream (from `first`), each modulo 2**32. Returns 0, or -1 with
@@ -55,10 +55,10 @@ PyObject *py_mt_xor_bytes(PyObject *self, PyObject *const *args, Py_ssize_t narg
         return PyErr_NoMemory();
     }
     mt_stream_seed(stream, key, 3, offset);
-    PyObject *result =
-        transfer_run(&t, unlocked_min, NULL, [stream](const uint8_t *in, uint8_t *out, size_t len) {
-            mt_stream_xor(stream, in, out, len);
-        });
+    PyObject *result = transfer_run(&t, gil_release_min, NULL,
+                                    [stream](const uint8_t *in, uint8_t *out, size_t len) {
+                                        mt_stream_xor(stream, in, out, len);
+                                    });
     PyMem_Free(stream);
     return result;
 }
@@ -120,7 +120,7 @@ PyObject *keystream_xor(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
         return NULL;
     }
     MtKeyStreamObject *s = as_keystream(self);
-    return transfer_run(&t, unlocked_min, &s->lock,
+    return transfer_run(&t, gil_release_min, &s->lock,
                         [s](const uint8_t *in, uint8_t *out, size_t len) {
                             mt_stream_xor(&s->stream, in, out, len);
                         });
@@ -141,7 +141,7 @@ int keystream_advance(MtStream *work, uint64_t count) {
     constexpr uint64_t slice = 256u << 20;
     for (uint64_t left = count; left > 0;) {
         uint64_t step = left < slice ? left : slice;
-        run_unlocked(step == slice, NULL, [&] { mt_stream_skip(work, step); });
+        run_without_gil(step == slice, NULL, [&] { mt_stream_skip(work, step); });
         left -= step;
         if (left > 0 && PyErr_CheckSignals() < 0)
             return -1;
@@ -180,7 +180,7 @@ PyObject *keystream_skip(PyObject *self, PyObject *const *args, Py_ssize_t nargs
     }
     MtKeyStreamObject *s = as_keystream(self);
     if (count < long_skip) {
-        run_unlocked(false, &s->lock, [&] { mt_stream_skip(&s->stream, count); });
+        run_without_gil(false, &s->lock, [&] { mt_stream_skip(&s->stream, count); });
         Py_RETURN_NONE;
     }
     MtStream work = keystream_snapshot(s);

@@ -110,7 +110,7 @@ inline void compat_raise_replacing(PyObject *type, const char *message) {
 
 // Whether the pending error must reach the caller whatever the call was
 // doing: an interrupt (Ctrl-C), an exit request, or memory running out.
-inline bool compat_error_is_fatal() {
+inline bool compat_error_must_propagate() {
     return PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) ||
            PyErr_ExceptionMatches(PyExc_SystemExit) || PyErr_ExceptionMatches(PyExc_MemoryError);
 }

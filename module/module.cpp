@@ -3,6 +3,11 @@
 #include "module.h"
 
 #if PY_MAJOR_VERSION >= 3
+#include "../blockcipher/blowfish.h"
+#include "../keystream/mt19937.h"
+#endif
+
+#if PY_MAJOR_VERSION >= 3
 
 // Documentation for help() and inspect.signature (the first lines are the
 // text signature, in the form CPython's own built-ins use). The Python 2.7
@@ -64,10 +69,24 @@ static const char bf_process_doc[] =
     "or is resized during the call; ValueError for an output of another length or one\n"
     "that overlaps data without being the same memory; MemoryError.";
 
+static const char kernels_doc[] =
+    "kernels($module, /)\n"
+    "--\n"
+    "\n"
+    "Return which implementation of each core this CPU runs, as a new dict: for\n"
+    "instance {'keystream': 'avx512', 'blowfish': 'vbmi'}. Chosen once, at first use.";
+
+// Asks the dispatchers, which choose once for the process.
+static PyObject *kernels(PyObject *, PyObject *) {
+    return Py_BuildValue("{ssss}", "keystream", mt_implementation_name(mt_chosen_implementation()),
+                         "blowfish", bf_implementation_name(bf_chosen_implementation()));
+}
+
 static PyMethodDef method_table[] = {
     {"mt_xor_bytes", VECTOR_ENTRY(py_mt_xor_bytes), METH_FASTCALL | METH_KEYWORDS,
      mt_xor_bytes_doc},
     {"bf_process", VECTOR_ENTRY(py_bf_process), METH_FASTCALL | METH_KEYWORDS, bf_process_doc},
+    {"kernels", kernels, METH_NOARGS, kernels_doc},
     {NULL, NULL, 0, NULL},
 };
 
@@ -219,13 +238,14 @@ static PyModuleDef_Slot module_slots[] = {
 };
 
 static struct PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "vavirerezi",    module_doc,   sizeof(ModuleState), method_table,
-    module_slots,          module_traverse, module_clear, module_free,
+    PyModuleDef_HEAD_INIT, "vavirerezi._core", module_doc,   sizeof(ModuleState), method_table,
+    module_slots,          module_traverse,    module_clear, module_free,
 };
 
 // The loader finds the initialisation function by name; it is the library's
-// only export.
-extern "C" __attribute__((visibility("default"))) PyObject *PyInit_vavirerezi(void) {
+// only export. The library is the package's private submodule, whose
+// __init__.py exports its names.
+extern "C" __attribute__((visibility("default"))) PyObject *PyInit__core(void) {
     return PyModuleDef_Init(&module_def);
 }
 

@@ -8,7 +8,7 @@
 
 #if PY_MAJOR_VERSION >= 3
 
-#include "unlocked.h"
+#include "object_lock.h"
 
 // What one call holds. Zero-initialised (Transfer t{}) it holds nothing, and
 // transfer_close may be called on it at any point.
@@ -48,16 +48,16 @@ void transfer_close(Transfer *t);
 int transfer_make_result(Transfer *t);
 
 // Runs `work(in, out, len)` on the data, without the interpreter lock from
-// `unlocked_min` bytes on and holding `lock` if there is one (see
-// run_unlocked), then closes the transfer. Returns the result (None once
+// `gil_release_min` bytes on and holding `lock` if there is one (see
+// run_without_gil), then closes the transfer. Returns the result (None once
 // output= holds it), or NULL with the error set.
 template <typename Work>
-PyObject *transfer_run(Transfer *t, size_t unlocked_min, ObjectLock *lock, Work &&work) {
+PyObject *transfer_run(Transfer *t, size_t gil_release_min, ObjectLock *lock, Work &&work) {
     if (transfer_make_result(t) < 0) {
         transfer_close(t);
         return NULL;
     }
-    run_unlocked(t->len >= unlocked_min, lock, [&] { work(t->in, t->out, t->len); });
+    run_without_gil(t->len >= gil_release_min, lock, [&] { work(t->in, t->out, t->len); });
     PyObject *result = t->result;
     t->result = NULL;
     if (result == NULL) { // written into output=

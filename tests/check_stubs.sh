@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Checks the type stubs with a type checker (mypy, under the build machine's
-# python3): installed as a stub-only package into a virtual environment of
-# PYTHON3, they must accept tests/types/good.py and report each call in
+# Checks the package's inline types with a type checker (mypy, under the
+# build machine's python3): the package's Python files, its .pyi and py.typed
+# (PEP 561) installed into a virtual environment of PYTHON3, as pip installs
+# them, must accept tests/types/good.py and report each call in
 # tests/types/bad.py. Exits 77 (skipped) where no type checker is installed.
 set -euo pipefail
 python=$1
@@ -22,7 +23,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$python" -m venv --without-pip "$work/venv"
 site=$("$work/venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')
-cp -r "$src/stubs/vavirerezi-stubs" "$site/"
+cp -r "$src/python/vavirerezi" "$site/"
 check=("${checker[@]}" --no-incremental --cache-dir=/dev/null --python-executable "$work/venv/bin/python")
 cd "$src/tests/types"
 "${check[@]}" good.py

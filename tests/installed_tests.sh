@@ -2,9 +2,10 @@
 # Usage: installed_tests.sh PYTHON SITE SRC [COMMAND]
 # Runs the module tests of the source tree SRC under PYTHON against the module
 # installed in the directory SITE, from a copy outside the tree; checks that
-# the module imported is that one, and under Python 3 that the type stubs
-# and the command-line tool's module were installed beside it, and that the
-# installed command COMMAND (Python 3) exists: the tool's tests run it.
+# the module imported is that one, and under Python 3 that it is the package
+# with every file of python/vavirerezi (its inline types among them), and
+# that the installed command COMMAND (Python 3) exists: the tool's tests run
+# it.
 set -euo pipefail
 python=$1
 site=$2
@@ -13,9 +14,11 @@ command=${4:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 if "$python" -c 'import sys; sys.exit(sys.version_info[0] < 3)'; then
-  cmp "$site/vavirerezi-stubs/__init__.pyi" "$src/stubs/vavirerezi-stubs/__init__.pyi"
-  cmp "$site/vavirerezi_cli.py" "$src/cli/vavirerezi_cli.py"
-  echo "type stubs and the tool's module installed beside the module"
+  for file in "$src"/python/vavirerezi/*; do
+    cmp "$site/vavirerezi/$(basename "$file")" "$file"
+  done
+  ls "$site"/vavirerezi/_core.*.so >/dev/null
+  echo "the package installed whole: $(ls "$site/vavirerezi" | grep -v __pycache__ | xargs)"
   if [ -n "$command" ]; then
     [ -x "$command" ] || { echo "no command $command" >&2; exit 1; }
     export VAVIREREZI_CLI="$command"

@@ -36,7 +36,8 @@ sdist=$(ls "$work"/dist/vavirerezi-*.tar.gz)
 listing=$(tar -tzf "$sdist" | sed 's|^[^/]*/||')
 for needed in LICENSE README.md pyproject.toml setup.cfg setup.py module/sources.txt \
   module/exports.map module/compat.h keystream/mt19937.h blockcipher/blowfish_tables.h \
-  common/cpu.h stubs/vavirerezi-stubs/__init__.pyi cli/vavirerezi_cli.py cli/vavirerezi.in \
+  common/cpu.h python/vavirerezi/__init__.py python/vavirerezi/__main__.py \
+  python/vavirerezi/_core.pyi python/vavirerezi/py.typed cmake/vavirerezi-command.in \
   vavirerezi.egg-info/PKG-INFO; do
   echo "$listing" | grep -qx "$needed" || { echo "$sdist lacks $needed" >&2; exit 1; }
 done
@@ -120,7 +121,7 @@ if [ "${#pythons[@]}" -gt 0 ]; then
   for p in "${pythons[@]}"; do
     site="$work/prefix/$("$p" -c "import sysconfig; print(sysconfig.get_path('platlib', vars={'base': '', 'platbase': ''}).lstrip('/'))")"
     # bin/vavirerezi runs under one of them; the tool's tests of the others
-    # run it as python -m vavirerezi_cli.
+    # run it as python -m vavirerezi.
     command=""
     if [ "$(head -n 1 "$work/prefix/bin/vavirerezi")" = "#!$p" ]; then
       command="$work/prefix/bin/vavirerezi"

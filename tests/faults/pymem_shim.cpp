@@ -31,12 +31,19 @@ bool from_module(void *return_address) {
     Dl_info info;
     if (!dladdr(return_address, &info) || info.dli_fname == nullptr)
         return false;
-    // vavirerezi.so, or vavirerezi.cpython-3X-....so under Python 3.
+    // vavirerezi.so, or under Python 3 the package's vavirerezi/_core.cpython-3X-....so.
     const char *slash = std::strrchr(info.dli_fname, '/');
     const char *name = slash ? slash + 1 : info.dli_fname;
     size_t n = std::strlen(name);
-    return std::strncmp(name, "vavirerezi.", 11) == 0 && n >= 13 &&
-           std::strcmp(name + n - 3, ".so") == 0;
+    if (n < 4 || std::strcmp(name + n - 3, ".so") != 0)
+        return false;
+    if (std::strncmp(name, "vavirerezi.", 11) == 0)
+        return true;
+    const char *package = "/vavirerezi/_core.";
+    size_t k = std::strlen(package);
+    return std::strncmp(name, "_core.", 6) == 0 &&
+           name - info.dli_fname >= static_cast<long>(k - 6) &&
+           std::strncmp(name - (k - 6), package, k) == 0;
 }
 
 void resolve() {

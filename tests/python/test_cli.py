@@ -1,5 +1,5 @@
 """The vavirerezi command, run as a user runs it: a subprocess of this
-interpreter (`python -m vavirerezi_cli`, behind the emulator that runs this
+interpreter (`python -m vavirerezi`, behind the emulator that runs this
 one), or the installed script that VAVIREREZI_CLI names, its results compared
 with the module's."""
 import os
@@ -13,7 +13,7 @@ import vavirerezi
 from compat import PY3, child_interpreter
 
 COMMAND = os.environ.get("VAVIREREZI_CLI", "").split() or child_interpreter() + [
-    "-m", "vavirerezi_cli"]
+    "-m", "vavirerezi"]
 KEY = [0x01020304 * i & 0xffffffff for i in range(1, 15)]
 # The first item negative (the same word modulo 2**32), so that the key
 # begins with "-" and must not be taken for an option.

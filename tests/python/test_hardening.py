@@ -775,7 +775,7 @@ except BaseException as e:
 # and reports what a bad key raises in both modules.
 SECOND_LOAD_CHILD = """
 import sys, vavirerezi
-path = vavirerezi.__file__
+path = getattr(vavirerezi, '_core', vavirerezi).__file__  # Python 3: the package's library
 %(load)s
 b.ValueError = real
 for m in (vavirerezi, again):
@@ -788,8 +788,8 @@ SECOND_LOAD_PY3 = """
 import builtins as b, importlib.machinery, importlib.util
 real = b.ValueError
 del b.ValueError
-loader = importlib.machinery.ExtensionFileLoader('again.vavirerezi', path)
-again = importlib.util.module_from_spec(importlib.util.spec_from_loader('again.vavirerezi', loader))
+loader = importlib.machinery.ExtensionFileLoader('again._core', path)
+again = importlib.util.module_from_spec(importlib.util.spec_from_loader('again._core', loader))
 loader.exec_module(again)
 """
 SECOND_LOAD_PY27 = """

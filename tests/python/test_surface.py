@@ -1,4 +1,5 @@
 """What the module shows to Python code."""
+import os
 import unittest
 
 import vavirerezi
@@ -7,8 +8,8 @@ from compat import CPYTHON, PY3
 FUNCTIONS = {"mt_xor_bytes", "bf_process"}
 MODULE_ATTRIBUTES = {"__doc__", "__file__", "__name__", "__package__"}
 TYPES = set()
-if PY3:
-    MODULE_ATTRIBUTES |= {"__loader__", "__spec__", "__version__"}
+if PY3:  # a package, whose public names are its __all__
+    FUNCTIONS |= {"kernels"}
     TYPES = {"BfCipher", "MtKeyStream"}
 
 # Python 3: (callable, its text signature as inspect shows it, words its
@@ -30,9 +31,31 @@ SIGNATURES = [
 
 class SurfaceTest(unittest.TestCase):
     def test_attributes_are_the_functions_alone(self):
-        self.assertEqual(set(dir(vavirerezi)), FUNCTIONS | TYPES | MODULE_ATTRIBUTES)
+        if PY3:
+            public = {name for name in dir(vavirerezi) if not name.startswith("_")}
+            self.assertEqual(public, FUNCTIONS | TYPES)
+            self.assertEqual(set(vavirerezi.__all__), FUNCTIONS | TYPES | {"__version__"})
+            for name in TYPES:  # defined by the private library, shown as the package's
+                self.assertEqual(getattr(vavirerezi, name).__module__, "vavirerezi")
+        else:
+            self.assertEqual(set(dir(vavirerezi)), FUNCTIONS | TYPES | MODULE_ATTRIBUTES)
         self.assertFalse(hasattr(vavirerezi, "ValueError"))
         self.assertFalse(hasattr(vavirerezi, "error"))
+
+    @unittest.skipUnless(PY3, "the Python 3 package")
+    def test_kernels_name_implementations_this_cpu_runs(self):
+        import platform
+        kernels = vavirerezi.kernels()
+        self.assertEqual(set(kernels), {"keystream", "blowfish"})
+        self.assertIsNot(vavirerezi.kernels(), kernels)  # a fresh dict, which callers may change
+        wide = platform.machine() in ("x86_64", "AMD64")
+        self.assertIn(kernels["keystream"], ["avx512", "avx2", "plain"] if wide else ["plain"])
+        self.assertIn(kernels["blowfish"], ["vbmi", "interleaved"] if wide else ["interleaved"])
+        # Under an emulated CPU the test stage says which ones it must choose.
+        for core, variable in [("keystream", "VAVIREREZI_EXPECT_KEYSTREAM"),
+                               ("blowfish", "VAVIREREZI_EXPECT_BLOCKCIPHER")]:
+            if os.environ.get(variable):
+                self.assertEqual(kernels[core], os.environ[variable])
 
     def test_functions_are_builtins(self):
         for name in FUNCTIONS:

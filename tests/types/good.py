@@ -1,11 +1,12 @@
 # Calls that the type stubs must accept.
 import array
 import mmap
-from typing import Optional
+from typing import Dict, Optional
 
 import vavirerezi
 
 key = list(range(14))
+kernels: Dict[str, str] = vavirerezi.kernels()
 masked: bytes = vavirerezi.mt_xor_bytes(b"data", 1, 2, 3, 4)
 text: bytes = vavirerezi.mt_xor_bytes("text", 1, 2, 3, 4)
 enciphered: bytes = vavirerezi.bf_process(bytearray(b"data"), key, 1)

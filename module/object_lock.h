@@ -1,21 +1,13 @@
-// Python 3: work done without the interpreter lock, and the lock of an object
-// whose state that work changes.
-#ifndef VAVIREREZI_UNLOCKED_H
-#define VAVIREREZI_UNLOCKED_H
+// Python 3: the lock of an object whose state a call changes, and work done
+// without the interpreter lock (the GIL).
+#ifndef VAVIREREZI_OBJECT_LOCK_H
+#define VAVIREREZI_OBJECT_LOCK_H
 
 #include "compat.h"
 
 #if PY_MAJOR_VERSION >= 3
 
-// PyPy does not pin a buffer that a call holds: Python code on another thread
-// could close an mmap or resize a bytearray under the work. So there the
-// interpreter lock is kept for the whole call, and no Python code runs while
-// a buffer is held. The threads benchmark's baseline keeps it too.
-#if defined(PYPY_VERSION) || defined(VAVIREREZI_NEVER_UNLOCK)
-constexpr bool may_unlock = false;
-#else
-constexpr bool may_unlock = true;
-#endif
+#include <gil_policy.h>
 
 // The lock of one object, made with the object (never on first use) and held
 // around every change and every copy of its state. A thread that must wait
@@ -36,7 +28,7 @@ inline void object_lock_free(ObjectLock *) {}
 inline void object_lock_acquire(ObjectLock *lock) {
     PyMutex_Lock(&lock->mutex);
 }
-inline void object_lock_acquire_unlocked(ObjectLock *lock) {
+inline void object_lock_acquire_without_gil(ObjectLock *lock) {
     PyMutex_Lock(&lock->mutex);
 }
 inline void object_lock_release(ObjectLock *lock) {
@@ -70,7 +62,7 @@ inline void object_lock_acquire(ObjectLock *lock) {
     }
 }
 // Without the interpreter lock.
-inline void object_lock_acquire_unlocked(ObjectLock *lock) {
+inline void object_lock_acquire_without_gil(ObjectLock *lock) {
     PyThread_acquire_lock(lock->lock, WAIT_LOCK);
 }
 inline void object_lock_release(ObjectLock *lock) {
@@ -78,16 +70,17 @@ inline void object_lock_release(ObjectLock *lock) {
 }
 #endif
 
-// Runs `work()`, which touches no Python object, holding `lock` if there is
-// one; without the interpreter lock when `unlock` is true and the build may.
+// Runs `work()`, which touches no Python object and runs no Python code,
+// holding `lock` if there is one; without the interpreter lock when
+// `release_gil` is true and the build may.
 // The object lock is taken only once the interpreter lock is let go and given
 // back before it is taken again, so a thread never holds one while it waits
 // for the other.
-template <typename Work> void run_unlocked(bool unlock, ObjectLock *lock, Work &&work) {
-    if (may_unlock && unlock) {
+template <typename Work> void run_without_gil(bool release_gil, ObjectLock *lock, Work &&work) {
+    if (may_release_gil && release_gil) {
         PyThreadState *saved = PyEval_SaveThread();
         if (lock != NULL)
-            object_lock_acquire_unlocked(lock);
+            object_lock_acquire_without_gil(lock);
         work();
         if (lock != NULL)
             object_lock_release(lock);

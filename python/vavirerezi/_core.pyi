@@ -1,9 +1,13 @@
-# Types of the vavirerezi extension module's Python 3 build.
-from typing import Optional, Protocol, SupportsIndex, SupportsInt, Union, final, overload
+# Types of the package's extension, vavirerezi._core, whose names the
+# package exports.
+from typing import Dict, Optional, Protocol, SupportsIndex, SupportsInt, Union, final, overload
 
 from _typeshed import ReadableBuffer, WriteableBuffer
 
 __version__: str
+
+# Which implementation of each core this CPU runs.
+def kernels() -> Dict[str, str]: ...
 
 # A str (encoded as UTF-8) or any C-contiguous bytes-like object.
 _Data = Union[str, ReadableBuffer]

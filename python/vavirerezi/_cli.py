@@ -14,7 +14,7 @@ it is there; any other OUTPUT (a device, a FIFO, a terminal) is written
 directly. Exit status: 0 done, 1 an error (one line on stderr), 2 a usage
 error, 130 interrupted (Ctrl-C), 141 standard output closed early.
 
-Also runnable as `python -m vavirerezi_cli`. Python 3 only.
+Also runnable as `python -m vavirerezi`. Python 3 only.
 """
 import argparse
 import fcntl

@@ -1,0 +1,7 @@
+"""python -m vavirerezi: the vavirerezi command."""
+import sys
+
+from ._cli import main
+
+if __name__ == "__main__":
+    sys.exit(main())
