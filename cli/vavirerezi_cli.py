@@ -49,18 +49,35 @@ class Failure(Exception):
     """An error to report in one line, with exit status 1."""
 
 
-INTEGER = re.compile(r"([+-]?)(?:0[xX]([0-9a-fA-F]+)|([0-9]+))\Z", re.ASCII)
+INTEGER = re.compile(r"([+-]?)(?:0[xX]0*([0-9a-fA-F]+)|0*([0-9]+))\Z", re.ASCII)
+# Significant digits a value may have: the interpreter's default limit on
+# decimal conversions (sys.get_int_max_str_digits), far beyond any value
+# the commands can use, and the same whatever the interpreter's version.
+MAX_DIGITS = 4300
 
 
 def integer(text, what, secret=False):
     """A decimal or 0x hexadecimal integer, with an optional sign (ASCII
-    digits alone). A secret's text (a key item) is not repeated in the error."""
+    digits alone; leading zeros do not count towards MAX_DIGITS). A
+    secret's text (a key item) is not repeated in the error."""
     m = INTEGER.match(text.strip())
     if m is None:
         shown = "" if secret else " %r" % text
         raise Failure("%s%s is not a decimal or 0x hexadecimal integer" % (what, shown))
-    value = int(m.group(2), 16) if m.group(2) else int(m.group(3), 10)
+    digits = m.group(2) or m.group(3)
+    try:
+        if len(digits) > MAX_DIGITS:
+            raise ValueError
+        value = int(digits, 16 if m.group(2) else 10)
+    except ValueError:  # also a lower limit set for this interpreter
+        raise Failure("%s has more digits than a value can have (%d)" % (what, len(digits)))
     return -value if m.group(1) == "-" else value
+
+
+def bounded(value):
+    """A value for a message: in full unless too long to be read (or for
+    the interpreter to convert)."""
+    return "%d" % value if value.bit_length() <= 128 else "a %d-bit number" % value.bit_length()
 
 
 def parse_key(text, where):
@@ -479,7 +496,8 @@ def run(args):
     transform, blocks = transform_for(args)
     args.chunk_size = integer(args.chunk_size, "--chunk-size")
     if not 1 <= args.chunk_size <= MAX_CHUNK:
-        raise Failure("--chunk-size must be from 1 to %d, not %d" % (MAX_CHUNK, args.chunk_size))
+        raise Failure("--chunk-size must be from 1 to %d, not %s" % (MAX_CHUNK,
+                                                                   bounded(args.chunk_size)))
     shown = not args.quiet and sys.stderr is not None and sys.stderr.isatty()
     # Before any file is opened, which would take a closed standard
     # descriptor's number.
