@@ -38,7 +38,9 @@ class CommandTest(unittest.TestCase):
             f.write("  " + KEY_TEXT + "\n")
         # (command, the module's result)
         self.commands = [
-            (["mask", "0x1234", "-0x5", "-1", "620"],
+            # The offset's leading zeros more than the digits a value may
+            # have: they do not count, and the value is exact.
+            (["mask", "0x1234", "-0x5", "-1", "0" * 5000 + "620"],
              lambda d: vavirerezi.mt_xor_bytes(d, 0x1234, -5, -1, 620)),
             (["encrypt", "--key", KEY_TEXT], lambda d: vavirerezi.bf_process(d, KEY, 1)),
             (["decrypt", "--key-file", self.key_file], lambda d: vavirerezi.bf_process(d, KEY, 0)),
@@ -131,6 +133,17 @@ class CommandTest(unittest.TestCase):
                                     self.path("in"), self.path("out")], "outside", None),
             ("missing key file", ["encrypt", "--key-file", self.path("nothing"),
                                   self.path("in"), self.path("out")], "key file", None),
+            # More digits than any value can have: the interpreter's limit on
+            # decimal conversions (4300) must not show as a traceback.
+            ("seed of 4301 digits", ["mask", "1", "2", "-" + "1" * 4301, "4", self.path("in"),
+                                     self.path("out")], "SEED2", None),
+            ("key item of 5000 digits", ["encrypt", "--key", "1," * 13 + "9" * 5000,
+                                         self.path("in"), self.path("out")], "item 14", None),
+            ("chunk size of 4301 digits", mask + ["--chunk-size", "1" * 4301, self.path("in"),
+                                                  self.path("out")], "--chunk-size", None),
+            ("chunk size of 4300 hex digits", mask + ["--chunk-size", "0x" + "f" * 4300,
+                                                      self.path("in"), self.path("out")],
+             "a 17200-bit number", None),
             ("chunk size 0", mask + ["--chunk-size", "0", self.path("in"), self.path("out")],
              "--chunk-size", None),
             ("chunk size 2**40", mask + ["--chunk-size", str(2 ** 40), self.path("in"),
