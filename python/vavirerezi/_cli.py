@@ -17,16 +17,16 @@ error, 130 interrupted (Ctrl-C), 141 standard output closed early.
 Also runnable as `python -m vavirerezi`. Python 3 only.
 """
 import argparse
+import signal
+import sys
+import contextlib
 import fcntl
 import io
-import mmap
 import os
 import queue
 import re
 import select
-import signal
 import stat
-import sys
 import tempfile
 import threading
 import time
@@ -49,18 +49,35 @@ class Failure(Exception):
     """An error to report in one line, with exit status 1."""
 
 
-INTEGER = re.compile(r"([+-]?)(?:0[xX]([0-9a-fA-F]+)|([0-9]+))\Z", re.ASCII)
+INTEGER = re.compile(r"([+-]?)(?:0[xX]0*([0-9a-fA-F]+)|0*([0-9]+))\Z", re.ASCII)
+# Significant digits a value may have: the interpreter's default limit on
+# decimal conversions (sys.get_int_max_str_digits), far beyond any value
+# the commands can use, and the same whatever the interpreter's version.
+MAX_DIGITS = 4300
 
 
 def integer(text, what, secret=False):
     """A decimal or 0x hexadecimal integer, with an optional sign (ASCII
-    digits alone). A secret's text (a key item) is not repeated in the error."""
+    digits alone; leading zeros do not count towards MAX_DIGITS). A
+    secret's text (a key item) is not repeated in the error."""
     m = INTEGER.match(text.strip())
     if m is None:
         shown = "" if secret else " %r" % text
         raise Failure("%s%s is not a decimal or 0x hexadecimal integer" % (what, shown))
-    value = int(m.group(2), 16) if m.group(2) else int(m.group(3), 10)
+    digits = m.group(2) or m.group(3)
+    try:
+        if len(digits) > MAX_DIGITS:
+            raise ValueError
+        value = int(digits, 16 if m.group(2) else 10)
+    except ValueError:  # also a lower limit set for this interpreter
+        raise Failure("%s has more digits than a value can have (%d)" % (what, len(digits)))
     return -value if m.group(1) == "-" else value
+
+
+def bounded(value):
+    """A value for a message: in full unless too long to be read (or for
+    the interpreter to convert)."""
+    return "%d" % value if value.bit_length() <= 128 else "a %d-bit number" % value.bit_length()
 
 
 def parse_key(text, where):
@@ -77,9 +94,18 @@ def parse_key(text, where):
     return key
 
 
+class Parser(argparse.ArgumentParser):
+    def error(self, message):
+        """argparse's usage error, with status 2 even where stderr cannot
+        show it."""
+        say(self.format_usage())
+        say("%s: error: %s\n" % (self.prog, message))
+        sys.exit(2)
+
+
 def make_parsers():
     """The command's parser, and each subcommand's by name."""
-    parser = argparse.ArgumentParser(
+    parser = Parser(
         prog=PROGRAM, description="Mask, encrypt and decrypt files and pipes as the vavirerezi "
         "module does, in pieces of any size.")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
@@ -113,8 +139,8 @@ def make_parsers():
         sub.add_argument("--quiet", action="store_true",
                          help="draw no progress line on a terminal")
         sub.add_argument("--in-place", action="store_true",
-                         help="transform INPUT where it lies (no OUTPUT): through a mapping of "
-                         "the file, piece by piece; this cannot be made atomic, so an "
+                         help="transform INPUT where it lies (no OUTPUT), piece by piece, each "
+                         "read and written back; this cannot be made atomic, so an "
                          "interrupted run leaves the file partly transformed")
     return parser, subparsers
 
@@ -194,8 +220,7 @@ class Progress(object):
     def end_line():
         if Progress.drawn is not None:
             Progress.drawn = None
-            sys.stderr.write("\n")
-            sys.stderr.flush()
+            say("\n")
 
     def draw(self, done):
         if not self.shown:
@@ -213,9 +238,24 @@ class Progress(object):
             line += "  %s left" % clock((self.total - done) / rate)
         pad = max(0, self.width - len(line))
         self.width = len(line)
-        sys.stderr.write("\r" + line + " " * pad)
+        if say("\r" + line + " " * pad):
+            Progress.drawn = self
+        else:
+            self.shown = False
+
+
+def say(text):
+    """Writes `text` on stderr; returns whether it could be. A line that
+    cannot be shown (stderr closed, or failing) does not change the outcome:
+    it is dropped, and so is all that follows it, so that the interpreter's
+    own flush at exit does not fail on it either."""
+    try:
+        sys.stderr.write(text)
         sys.stderr.flush()
-        Progress.drawn = self
+        return True
+    except (AttributeError, OSError, ValueError):  # None, failing, or closed
+        sys.stderr = io.StringIO()
+        return False
 
 
 def amount(n):
@@ -302,21 +342,26 @@ def widen_pipe(fd):
 def stream(transform, blocks, src, dst, chunk, progress, src_name):
     """Reads `src` with readinto into one reused buffer and writes each piece,
     transformed into an output buffer (output=), to `dst`. Blowfish's pieces
-    are whole blocks but for the input's last bytes. Returns the bytes done
-    and how many of them were a final partial block."""
+    are whole blocks but for the input's last bytes. The buffers begin no
+    larger than the default piece and grow, up to `chunk`, only while reads
+    fill them, so that memory follows what the input gives, not the chunk
+    size asked for. Returns the bytes done and how many of them were a final
+    partial block."""
     unit = 8 if blocks else 1
     st = os.fstat(src)
     if stat.S_ISREG(st.st_mode):  # no larger than the file
         chunk = max(1, min(chunk, st.st_size))
-    size = -(-chunk // unit) * unit
+    limit = -(-chunk // unit) * unit
+    size = min(limit, DEFAULT_CHUNK)
     data = memoryview(bytearray(size))
     reader = io.FileIO(src, "rb", closefd=False)
     for fd in (src, dst):
         widen_pipe(fd)
     if stat.S_ISREG(st.st_mode):
         os.posix_fadvise(src, 0, 0, os.POSIX_FADV_SEQUENTIAL)
-    writer = Writer(dst, size)
-    writer.start()
+    with signals_held():  # the writer's thread never takes them
+        writer = Writer(dst, size)
+        writer.start()
     done = have = 0
     while True:
         try:
@@ -326,41 +371,79 @@ def stream(transform, blocks, src, dst, chunk, progress, src_name):
         if n is None:  # a descriptor left non-blocking, with nothing yet
             select.select([src], [], [])
             continue
+        filled = n and have + n == size
         have += n
         whole = have - have % unit if n else have  # at the end, what is left
         if whole:
             out = writer.buffer()
+            if len(out) < whole:  # one made before the input buffer grew
+                out = bytearray(size)
             transform(data[:whole], output=memoryview(out)[:whole])
             writer.work.put((out, whole))
             done += whole
             data[:have - whole] = data[whole:have]
             have -= whole
             progress.update(done)
+        if filled and size < limit:
+            size = min(limit, 2 * size)
+            grown = memoryview(bytearray(size))
+            grown[:have] = data[:have]
+            data = grown
         if not n:
             writer.close()
             return done, whole % unit
 
 
 def in_place(transform, blocks, path, chunk, progress):
-    """Transforms the file at `path` where it lies, a mapped window at a
-    time. Returns the bytes done and the size of a final partial block."""
+    """Transforms the file at `path` where it lies, a piece at a time: read
+    (preadv), transformed in its buffer (output=) and written back (pwrite).
+    Reads and writes, not a mapping, so that a file truncated by another
+    process ends the run with an error, never a SIGBUS. Returns the bytes
+    done and the size of a final partial block."""
     unit = 8 if blocks else 1
-    window = -(-max(chunk, mmap.ALLOCATIONGRANULARITY) // mmap.ALLOCATIONGRANULARITY)
-    window *= mmap.ALLOCATIONGRANULARITY  # also a whole number of blocks
     fd = open_file(path, os.O_RDWR)
     try:
         size = os.fstat(fd).st_size
+        window = -(-max(1, min(chunk, size)) // unit) * unit
+        data = memoryview(bytearray(window))
         done = 0
         while done < size:
             n = min(window, size - done)
-            with mmap.mmap(fd, n, offset=done) as m:
-                transform(m, output=m)
+            piece = data[:n]
+            have = 0
+            while have < n:
+                got = read_at(fd, piece[have:], done + have)
+                if not got:
+                    raise ChangedSize()
+                have += got
+            transform(piece, output=piece)
+            # Not written back past the end of a file that another process
+            # has truncated meanwhile, which would give it a hole.
+            if os.fstat(fd).st_size < done + n:
+                raise ChangedSize()
+            while piece:
+                piece = piece[os.pwrite(fd, piece, done + n - len(piece)):]
             done += n
             progress.update(done)
+        if os.fstat(fd).st_size != size:
+            raise ChangedSize()
         os.fsync(fd)
     finally:
         os.close(fd)
     return size, size % unit
+
+
+def read_at(fd, buffer, offset):
+    """Reads into `buffer` from `offset` of `fd`; returns the bytes read."""
+    if hasattr(os, "preadv"):
+        return os.preadv(fd, [buffer], offset)
+    got = os.pread(fd, len(buffer), offset)  # PyPy has no preadv
+    buffer[:len(got)] = got
+    return len(got)
+
+
+class ChangedSize(Exception):
+    """The file transformed in place changed size under the run."""
 
 
 def open_file(path, flags):
@@ -388,24 +471,48 @@ def fstat_standard(fd, name):
         raise Failure("%s is closed" % name)
 
 
+# Interrupts and termination requests, which clean up as they end the run.
+ENDING = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
+
+@contextlib.contextmanager
+def signals_held():
+    """Holds back the ENDING signals until the block is over, so that an
+    interrupt does not fall between a temporary file and the record of it
+    that its removal needs. Threads started inside inherit the hold and keep
+    it, so that the signals reach the main thread alone. One that arrived
+    before is handled on entry (pthread_sigmask runs pending handlers), one
+    that arrives inside on exit."""
+    previous = signal.pthread_sigmask(signal.SIG_BLOCK, ENDING)
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
+
+
 class Output(object):
     """Where the result goes: standard output or another open descriptor, a
     file other than a regular one (a device, a FIFO, anything under /dev or
     /proc) written directly, or a regular file written to a temporary file
-    beside it and renamed over it by commit()."""
+    beside it and renamed over it by commit(). Made in two steps: the
+    constructor finds out, opening nothing, whether the result can go
+    there at all (before the input is opened, which may block, and long
+    before it is read); open() then opens or creates it."""
 
     def __init__(self, path):
-        self.temporary = None
+        self.path = path
+        self.fd = self.temporary = None
+        self.descriptor = self.direct = None
         if path == "-":
             fstat_standard(1, "standard output")
-            self.fd = os.dup(1)
+            self.descriptor = 1
             return
         if not path:
             raise Failure("OUTPUT must name a file, not be empty")
         fd = descriptor_of(path)
         if fd is not None:
             fstat_standard(fd, path)
-            self.fd = os.dup(fd)
+            self.descriptor = fd
             return
         try:
             st = os.stat(path)
@@ -419,18 +526,30 @@ class Output(object):
             raise Failure("cannot write %r: not a directory" % path)
         special = os.path.abspath(path).startswith(("/dev/", "/proc/"))
         if st is not None and (special or not stat.S_ISREG(st.st_mode)):
-            self.fd = open_file(path, os.O_WRONLY | (os.O_TRUNC if stat.S_ISREG(st.st_mode) else 0))
+            self.direct = os.O_WRONLY | (os.O_TRUNC if stat.S_ISREG(st.st_mode) else 0)
             return
         if st is not None and not os.access(path, os.W_OK):
             raise Failure("cannot write %r: Permission denied" % path)
         self.target = os.path.realpath(path)
         self.existing = st
-        directory = os.path.dirname(self.target)
-        try:
-            self.fd, self.temporary = tempfile.mkstemp(prefix=".vavirerezi-", suffix=".part",
-                                                       dir=directory)
-        except OSError as e:
-            raise Failure("cannot write %r: %s (in %r)" % (path, e.strerror, directory))
+        self.directory = os.path.dirname(self.target)
+        replaceable(path, st, self.directory)
+
+    def open(self):
+        """Opens the output, or creates its temporary file (discard() removes
+        it, even if an interrupt comes as it is created)."""
+        if self.descriptor is not None:
+            self.fd = os.dup(self.descriptor)
+        elif self.direct is not None:
+            self.fd = open_file(self.path, self.direct)
+        else:
+            try:
+                with signals_held():
+                    self.fd, self.temporary = tempfile.mkstemp(
+                        prefix=".vavirerezi-", suffix=".part", dir=self.directory)
+            except OSError as e:
+                raise Failure("cannot write %r: %s (in %r)" % (self.path, e.strerror,
+                                                               self.directory))
 
     def commit(self):
         """Flushes the result to disk and puts it under its name, with the
@@ -448,9 +567,10 @@ class Output(object):
             os.umask(umask)
             os.fchmod(self.fd, 0o666 & ~umask)
         os.fsync(self.fd)
-        os.rename(self.temporary, self.target)
-        self.temporary = None
-        directory = os.open(os.path.dirname(self.target), os.O_RDONLY)
+        with signals_held():
+            os.rename(self.temporary, self.target)
+            self.temporary = None
+        directory = os.open(self.directory, os.O_RDONLY)
         try:
             os.fsync(directory)
         finally:
@@ -458,17 +578,37 @@ class Output(object):
 
     def discard(self):
         """Removes the temporary file of a run that did not finish."""
-        if self.temporary is not None:
-            try:
-                os.unlink(self.temporary)
-            except OSError:
-                pass
-            self.temporary = None
+        with signals_held():
+            if self.temporary is not None:
+                try:
+                    os.unlink(self.temporary)
+                except OSError:
+                    pass
+                self.temporary = None
 
     def close(self):
         if self.fd is not None:
             os.close(self.fd)
         self.fd = None
+
+
+def replaceable(path, existing, directory):
+    """Refuses, with the reason, an output whose temporary file could not be
+    created beside it or renamed over it (`existing`: its stat, or None)."""
+    if not os.access(directory, os.W_OK | os.X_OK):
+        raise Failure("cannot write %r: Permission denied (in %r)" % (path, directory))
+    if existing is None:
+        return
+    try:
+        folder = os.stat(directory)
+    except OSError as e:
+        raise Failure("cannot write %r: %s (in %r)" % (path, e.strerror, directory))
+    # In a sticky directory (/tmp), only the owner of a file or of the
+    # directory may rename over it; root may always.
+    if folder.st_mode & stat.S_ISVTX and os.geteuid() not in (0, existing.st_uid,
+                                                              folder.st_uid):
+        raise Failure("cannot replace %r: it belongs to another user in a sticky directory"
+                      % path)
 
 
 def describe(path, standard):
@@ -479,7 +619,8 @@ def run(args):
     transform, blocks = transform_for(args)
     args.chunk_size = integer(args.chunk_size, "--chunk-size")
     if not 1 <= args.chunk_size <= MAX_CHUNK:
-        raise Failure("--chunk-size must be from 1 to %d, not %d" % (MAX_CHUNK, args.chunk_size))
+        raise Failure("--chunk-size must be from 1 to %d, not %s" % (MAX_CHUNK,
+                                                                   bounded(args.chunk_size)))
     shown = not args.quiet and sys.stderr is not None and sys.stderr.isatty()
     # Before any file is opened, which would take a closed standard
     # descriptor's number.
@@ -499,11 +640,17 @@ def run(args):
         progress = Progress(st.st_size, shown)
         try:
             done, partial = in_place(transform, blocks, args.input, args.chunk_size, progress)
+        except ChangedSize:
+            raise Failure("cannot transform %r in place: the file changed size under it, and is "
+                          "left partly transformed" % args.input)
         except (OSError, ValueError) as e:
             raise Failure("cannot transform %r in place: %s" % (args.input,
                                                                getattr(e, "strerror", None) or e))
         progress.finish(done)
         return partial
+    # Whether the result can go where it is to go, found out before the
+    # input is opened (a FIFO blocks until it has a writer) or read.
+    output = Output(args.output)
     if args.input == "-":
         source = fstat_standard(0, "standard input")
         src = 0
@@ -521,8 +668,8 @@ def run(args):
         if target is not None and (source.st_dev, source.st_ino) == (target.st_dev, target.st_ino):
             raise Failure("OUTPUT is the same file as INPUT: give --in-place (and no OUTPUT) to "
                           "transform it where it lies")
-    output = Output(args.output)
     try:
+        output.open()
         total = source.st_size if stat.S_ISREG(source.st_mode) else None
         progress = Progress(total, shown)
         try:
@@ -542,13 +689,18 @@ def run(args):
 
 
 def main(argv=None):
-    args = parse_arguments(sys.argv[1:] if argv is None else argv)
-    # A termination request, or the terminal going away, cleans up as an
-    # interrupt does (unless the signal was set to be ignored).
-    for signum in (signal.SIGTERM, signal.SIGHUP):
-        if signal.getsignal(signum) != signal.SIG_IGN:
-            signal.signal(signum, lambda signum, frame: sys.exit(128 + signum))
+    if sys.stderr is None:  # closed: what would be said there is dropped
+        sys.stderr = io.StringIO()
     try:
+        if signal.getsignal(signal.SIGINT) == signal.SIG_DFL:  # as set on starting
+            signal.signal(signal.SIGINT, signal.default_int_handler)
+        # A termination request, or the terminal going away, cleans up as an
+        # interrupt does (unless the signal was set to be ignored).
+        for signum in (signal.SIGTERM, signal.SIGHUP):
+            if signal.getsignal(signum) != signal.SIG_IGN:
+                signal.signal(signum, lambda signum, frame: sys.exit(128 + signum))
+        with signals_held():  # argparse's own state is broken by one in its midst
+            args = parse_arguments(sys.argv[1:] if argv is None else argv)
         partial = run(args)
     except Failure as e:
         return error(str(e))
@@ -565,20 +717,17 @@ def main(argv=None):
     except KeyboardInterrupt:
         Progress.end_line()
         return 128 + signal.SIGINT
+    except MemoryError:
+        return error("not enough memory: a smaller --chunk-size needs less")
     except OSError as e:  # anything not foreseen above, still in one line
         return error(str(e))
     if partial and args.command == "encrypt":
-        sys.stderr.write("%s: warning: the final %d bytes cannot be deciphered back\n"
-                         % (PROGRAM, partial))
+        say("%s: warning: the final %d bytes cannot be deciphered back\n" % (PROGRAM, partial))
     return 0
 
 
 def error(message):
     Progress.end_line()
-    if sys.stderr is not None:
-        sys.stderr.write("%s: error: %s\n" % (PROGRAM, message))
+    say("%s: error: %s\n" % (PROGRAM, message))
     return 1
 
-
-if __name__ == "__main__":
-    sys.exit(main())

@@ -3,6 +3,7 @@ interpreter (`python -m vavirerezi`, behind the emulator that runs this
 one), or the installed script that VAVIREREZI_CLI names, its results compared
 with the module's."""
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -21,11 +22,17 @@ KEY_TEXT = ",".join([str(KEY[0] - 2 ** 32)] + [hex(k) for k in KEY[1:7]]) + " , 
     str(k) for k in KEY[7:])
 
 
-def run(args, stdin=None, **kw):
-    """Runs the command; returns (status, stdout, stderr)."""
+def run(args, stdin=None, timeout=None, **kw):
+    """Runs the command; returns (status, stdout, stderr). One that is still
+    running after `timeout` seconds is killed, and the test fails."""
     p = subprocess.Popen(COMMAND + args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE, **kw)
-    out, err = p.communicate(stdin)
+    try:
+        out, err = p.communicate(stdin, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.communicate()
+        raise AssertionError("%s did not end in %s seconds" % (args, timeout))
     return p.returncode, out, err.decode("utf-8", "replace")
 
 
@@ -38,7 +45,9 @@ class CommandTest(unittest.TestCase):
             f.write("  " + KEY_TEXT + "\n")
         # (command, the module's result)
         self.commands = [
-            (["mask", "0x1234", "-0x5", "-1", "620"],
+            # The offset's leading zeros more than the digits a value may
+            # have: they do not count, and the value is exact.
+            (["mask", "0x1234", "-0x5", "-1", "0" * 5000 + "620"],
              lambda d: vavirerezi.mt_xor_bytes(d, 0x1234, -5, -1, 620)),
             (["encrypt", "--key", KEY_TEXT], lambda d: vavirerezi.bf_process(d, KEY, 1)),
             (["decrypt", "--key-file", self.key_file], lambda d: vavirerezi.bf_process(d, KEY, 0)),
@@ -98,6 +107,115 @@ class CommandTest(unittest.TestCase):
                 rc, _, err = run(command + ["--in-place", "--chunk-size", "4096", path])
                 self.assertEqual((rc, self.read("file")), (0, want(data)), (command[0], n, err))
 
+    def test_in_place_file_truncated_under_it(self):
+        # Another process truncates the file once the command has begun
+        # writing it back (its first bytes have changed), in pieces small
+        # enough that it is still far from the end: one line and status 1,
+        # never a SIGBUS.
+        data = bytes(16 << 20)
+        for command, _ in self.commands[:2]:
+            for attempt in range(3):
+                path = self.write("file", data)
+                p = subprocess.Popen(COMMAND + command + ["--in-place", "--chunk-size", "8", path],
+                                     stderr=subprocess.PIPE)
+                try:
+                    deadline = time.time() + 30
+                    fd = os.open(path, os.O_RDONLY)
+                    try:
+                        while os.pread(fd, 8, 0) == bytes(8) and p.poll() is None:
+                            self.assertLess(time.time(), deadline, "the file was not written")
+                    finally:
+                        os.close(fd)
+                    os.truncate(path, 4096)
+                    _, err = p.communicate(timeout=60)
+                finally:
+                    if p.returncode is None:
+                        p.kill()
+                        p.communicate()
+                if p.returncode != 0:  # else it ended before the truncation: again
+                    break
+            err = err.decode()
+            self.assertEqual(p.returncode, 1, (command[0], err))
+            self.assertTrue(err.startswith("vavirerezi: error: ") and err.count("\n") == 1, err)
+            self.assertIn("changed size", err)
+
+    def test_messages_that_cannot_be_shown_change_nothing(self):
+        # Standard error closed, or a device that fails every write: the
+        # warning is lost, not the result; an error is still status 1 and a
+        # usage error 2.
+        data = os.urandom(13)
+        self.write("in", data)
+        os.mknod(self.path("full"), 0o600 | 0o020000, os.makedev(1, 7))  # as /dev/full
+        encrypt = ["encrypt", "--key", KEY_TEXT, self.path("in"), self.path("out")]
+        for how in ("closed", "failing"):
+            def stderr_fd():
+                if how == "closed":
+                    os.close(2)
+                else:
+                    os.dup2(os.open(self.path("full"), os.O_WRONLY), 2)
+            for args, status in [(encrypt, 0), (encrypt[:2] + ["1,2"] + encrypt[3:], 1),
+                                 (encrypt[:1] + ["--no-such-option"], 2)]:
+                rc = subprocess.call(COMMAND + args, preexec_fn=stderr_fd)
+                self.assertEqual(rc, status, (how, args))
+                self.assertEqual(os.path.exists(self.path("out")) and self.read("out"),
+                                 status == 0 and vavirerezi.bf_process(data, KEY, 1), how)
+                self.assertNoTemporaryFiles()
+                if status == 0:
+                    os.unlink(self.path("out"))
+
+    @unittest.skipIf(os.environ.get("VAVIREREZI_CHILD_LAUNCHER") or "asan" in os.environ.get(
+        "LD_PRELOAD", ""), "an emulator or a sanitizer needs more address space than the limit")
+    def test_memory_follows_the_input_not_the_chunk_size(self):
+        # The largest chunk size, a piped input of 100 KB and 1 GiB of
+        # address space: the buffers must follow what is read.
+        data = os.urandom(100000)
+
+        def limit_memory():
+            import resource
+            resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+        for command, want in self.commands:
+            rc, out, err = run(command + ["--chunk-size", "0x40000000"], stdin=data,
+                               preexec_fn=limit_memory)
+            self.assertEqual((rc, out), (0, want(data)), (command[0], err))
+
+    def test_output_that_cannot_be_replaced_is_refused_before_reading(self):
+        # In a sticky directory, a file of another user that this one may
+        # write but not rename over: refused before the input is read (a FIFO
+        # that nobody writes, which would block), as an unprivileged user.
+        if os.geteuid() != 0:
+            self.skipTest("needs root, to run the command as another user")
+        nobody = 65534
+
+        def as_nobody():
+            os.setgroups([])
+            os.setgid(nobody)
+            os.setuid(nobody)
+        os.chmod(self.dir, 0o755)
+        try:
+            usable = subprocess.call(COMMAND + ["--help"], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, preexec_fn=as_nobody) == 0
+        except OSError:  # the interpreter itself
+            usable = False
+        if not usable:
+            self.skipTest("the interpreter or the build tree is not readable by uid %d" % nobody)
+        sticky = self.path("sticky")
+        os.mkdir(sticky)
+        os.chmod(sticky, 0o1777)
+        theirs = os.path.join(sticky, "theirs")
+        with open(theirs, "wb") as f:
+            f.write(b"what was there")
+        os.chmod(theirs, 0o666)  # root's, writable by all
+        fifo = os.path.join(sticky, "fifo")
+        os.mkfifo(fifo, 0o666)
+        for command, _ in self.commands[:2]:
+            rc, _, err = run(command + [fifo, theirs], preexec_fn=as_nobody, timeout=30)
+            self.assertEqual(rc, 1, err)
+            self.assertEqual(err, "vavirerezi: error: cannot replace %r: it belongs to another "
+                             "user in a sticky directory\n" % theirs)
+            self.assertEqual(sorted(os.listdir(sticky)), ["fifo", "theirs"])
+            with open(theirs, "rb") as f:
+                self.assertEqual(f.read(), b"what was there")
+
     def test_errors_are_one_line_and_leave_no_partial_output(self):
         data = os.urandom(100000)
         self.write("in", data)
@@ -131,6 +249,17 @@ class CommandTest(unittest.TestCase):
                                     self.path("in"), self.path("out")], "outside", None),
             ("missing key file", ["encrypt", "--key-file", self.path("nothing"),
                                   self.path("in"), self.path("out")], "key file", None),
+            # More digits than any value can have: the interpreter's limit on
+            # decimal conversions (4300) must not show as a traceback.
+            ("seed of 4301 digits", ["mask", "1", "2", "-" + "1" * 4301, "4", self.path("in"),
+                                     self.path("out")], "SEED2", None),
+            ("key item of 5000 digits", ["encrypt", "--key", "1," * 13 + "9" * 5000,
+                                         self.path("in"), self.path("out")], "item 14", None),
+            ("chunk size of 4301 digits", mask + ["--chunk-size", "1" * 4301, self.path("in"),
+                                                  self.path("out")], "--chunk-size", None),
+            ("chunk size of 4300 hex digits", mask + ["--chunk-size", "0x" + "f" * 4300,
+                                                      self.path("in"), self.path("out")],
+             "a 17200-bit number", None),
             ("chunk size 0", mask + ["--chunk-size", "0", self.path("in"), self.path("out")],
              "--chunk-size", None),
             ("chunk size 2**40", mask + ["--chunk-size", str(2 ** 40), self.path("in"),
@@ -175,16 +304,62 @@ class CommandTest(unittest.TestCase):
     def test_interrupt_leaves_nothing(self):
         p = subprocess.Popen(COMMAND + ["mask", "1", "2", "3", "4", "-", self.path("out")],
                              stdin=subprocess.PIPE, stderr=subprocess.PIPE)
+        started = time.time()
         p.stdin.write(b"x" * 100000)
         p.stdin.flush()
         deadline = time.time() + 30
         while not any(n.endswith(".part") for n in os.listdir(self.dir)):
             self.assertLess(time.time(), deadline, "no temporary file appeared")
-            time.sleep(0.01)
-        p.send_signal(2)  # SIGINT, as Ctrl-C
-        _, err = p.communicate()
+            time.sleep(0.001)
+        appeared = time.time() - started
+        p.send_signal(signal.SIGINT)  # as Ctrl-C
+        _, err = p.communicate(timeout=30)
         self.assertEqual((p.returncode, err), (130, b""))
         self.assertEqual(os.listdir(self.dir), ["key.txt"])
+        # Each ending signal at many points around the temporary file's
+        # creation, from when the tool's module is imported (the
+        # interpreter's own start is not the tool's: an interrupt there
+        # ends it as the interpreter does) to a while after the file has
+        # appeared (the command then waits for input that never comes):
+        # whenever it comes, nothing is left, and the command ends as
+        # documented, silently.
+        # As the installed command starts it.
+        code = ("import signal, sys; signal.signal(signal.SIGINT, signal.SIG_DFL); "
+                "import vavirerezi._cli as cli; sys.stdout.write('ready\\n'); sys.stdout.flush(); "
+                "sys.exit(cli.main(sys.argv[1:]))")
+        command = child_interpreter() + ["-c", code, "mask", "1", "2", "3", "4", "-",
+                                         self.path("out")]
+
+        def start():
+            p = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE)
+            self.assertEqual(p.stdout.readline(), b"ready\n")
+            return p, time.perf_counter()
+        p, started = start()
+        while not any(n.endswith(".part") for n in os.listdir(self.dir)):
+            self.assertLess(time.perf_counter(), started + 30, "no temporary file appeared")
+        appeared = time.perf_counter() - started
+        p.kill()
+        p.communicate()
+        os.unlink(self.path([n for n in os.listdir(self.dir) if n.endswith(".part")][0]))
+        steps = 20
+        for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            for step in range(steps):
+                p, started = start()
+                while time.perf_counter() < started + appeared * 1.5 * step / steps:
+                    pass  # finer than sleep()
+                p.send_signal(signum)
+                try:
+                    _, err = p.communicate(timeout=30)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.communicate()
+                    self.fail("the command did not end on signal %d" % signum)
+                label = (signum, step, err)
+                # Killed by the signal itself: it came before main() set
+                # the handlers, with nothing made yet.
+                self.assertIn((p.returncode, err), [(128 + signum, b""), (-signum, b"")], label)
+                self.assertEqual(os.listdir(self.dir), ["key.txt"], label)
 
     def test_standard_output_closed_early_ends_quietly(self):
         self.write("in", b"\0" * (8 << 20))
