@@ -38,21 +38,23 @@ inline uint64_t spread32(uint32_t w) {
 }
 
 // Reduces `r` (product_words words, with product_lead words below it) into
-// `g`: each high word, from the top, XORs its bits shifted into the words
-// below it (never into itself: the second term of P is 623 below the first).
+// `g`, from the top, 512 bits at a time: each piece of the high part XORs
+// itself, shifted, into the words below it for each of P's low terms (never
+// into itself: P's second term is 623 below its first), a shift and nine
+// words for each term.
 void reduce_plain(uint64_t *r, uint64_t *g) {
-    for (int w = product_words - 1; w >= top_word; w--) {
-        uint64_t h = r[w];
-        if (w == top_word)
-            h &= ~top_mask;
-        if (h == 0)
-            continue;
-        uint64_t *base = r + (w - (top_word + 1));
+    constexpr int piece = 8;
+    static_assert((product_words - (top_word + 1)) % piece == 0, "whole pieces above word 311");
+    for (int w0 = product_words - piece; w0 > top_word - piece; w0 -= piece) {
+        uint64_t h[piece + 2] = {}; // h[k + 1]: word w0 + k; h[0]: none (no bits come in below)
+        for (int k = 0; k < piece; k++)
+            h[k + 1] = w0 + k < top_word ? 0 : w0 + k == top_word ? r[w0 + k] & ~top_mask : r[w0 + k];
+        uint64_t *base = r + (w0 - (top_word + 1));
         for (int t = 0; t < low_terms; t++) {
             uint64_t *d = base + low_term.word[t];
             int s = low_term.shift[t];
-            d[0] ^= h << s;
-            d[1] ^= (h >> 1) >> (63 - s);
+            for (int k = 0; k <= piece; k++)
+                d[k] ^= h[k + 1] << s | (h[k] >> 1) >> (63 - s);
         }
     }
     std::memcpy(g, r, 8 * mt_jump_poly_words);
@@ -84,19 +86,34 @@ void power_plain(MtJumpScratch *scratch, uint64_t m) {
 
 } // namespace
 
+// The words by columns of 48, kept in registers (as GNU C vectors of four
+// words, which every target has or the compiler emulates) while every term
+// of g XORs its words in.
+typedef uint32_t Words4 __attribute__((vector_size(16)));
+
 void mt_jump_words_plain(MtJumpScratch *scratch, uint64_t m, uint32_t *out) {
     power_plain(scratch, m);
     const uint32_t *x = sequence_words(scratch);
-    uint32_t acc[mt_n] = {};
-    for (int w = 0; w < mt_jump_poly_words; w++) {
-        for (uint64_t bits = scratch->poly[w]; bits != 0; bits &= bits - 1) {
-            const uint32_t *src = x + 64 * w + __builtin_ctzll(bits) + 1;
-            for (int j = 0; j < mt_n; j++)
-                acc[j] ^= src[j];
+    uint16_t *term = scratch->term;
+    int terms = 0;
+    for (int w = 0; w < mt_jump_poly_words; w++)
+        for (uint64_t bits = scratch->poly[w]; bits != 0; bits &= bits - 1)
+            term[terms++] = static_cast<uint16_t>(64 * w + __builtin_ctzll(bits) + 1);
+    constexpr int vectors = 12, columns = 4 * vectors;
+    static_assert(mt_n % columns == 0, "whole columns");
+    for (int c = 0; c < mt_n; c += columns) {
+        Words4 acc[vectors] = {};
+        for (int i = 0; i < terms; i++) {
+            const uint32_t *src = x + term[i] + c;
+            for (int v = 0; v < vectors; v++) {
+                Words4 w;
+                std::memcpy(&w, src + 4 * v, sizeof w);
+                acc[v] ^= w;
+            }
         }
+        std::memcpy(out + c, acc, sizeof acc);
+        wipe(acc, sizeof acc);
     }
-    std::memcpy(out, acc, sizeof acc);
-    wipe(acc, sizeof acc);
 }
 
 // The choice between implementations, from the list in mt19937_jump.h.

@@ -43,6 +43,7 @@ struct MtJumpScratch {
     // g = x^m mod P and the product being reduced, with room around it.
     uint64_t poly[mt_jump_poly_words + 8];
     uint64_t product[8 + 2 * mt_jump_poly_words + 8];
+    uint16_t term[mt_jump_degree]; // the set bits of g, for the portable implementation
     // The wide implementation's bit planes of the sequence and its results.
     uint64_t planes[32][336];
     uint64_t plane_out[32][16];
