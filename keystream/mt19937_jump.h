@@ -46,7 +46,7 @@ struct MtJumpScratch {
     uint16_t term[mt_jump_degree]; // the set bits of g, for the portable implementation
     // The wide implementation's bit planes of the sequence and its results.
     uint64_t planes[32][336];
-    uint64_t plane_out[32][16];
+    uint64_t plane_out[16][32]; // by 64-word group of the result, then plane
 };
 constexpr size_t mt_jump_scratch_size = sizeof(MtJumpScratch);
 
