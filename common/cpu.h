@@ -40,10 +40,12 @@ inline bool cpu_has_avx512vbmi() {
 }
 
 // AVX-512 with the carry-less multiplication of 64-bit lanes (VPCLMULQDQ),
-// the Galois-field affine transformation (GFNI) and the byte permutes: what
-// the jump-ahead's wide implementation uses.
+// the Galois-field affine transformation (GFNI), the byte permutes and the
+// funnel shifts (VBMI, VBMI2): what the jump-ahead's wide implementation
+// uses (Ice Lake and later, Zen 4 and later).
 inline bool cpu_has_avx512_clmul() {
-    return cpu_has_avx512vbmi() && __builtin_cpu_supports("vpclmulqdq") &&
+    return cpu_has_avx512vbmi() && __builtin_cpu_supports("avx512vbmi2") &&
+           __builtin_cpu_supports("vpclmulqdq") &&
            __builtin_cpu_supports("gfni");
 }
 

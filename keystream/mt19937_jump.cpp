@@ -61,7 +61,9 @@ void reduce_plain(uint64_t *r, uint64_t *g) {
     g[top_word] &= top_mask;
 }
 
-void power_plain(MtJumpScratch *scratch, uint64_t m) {
+} // namespace
+
+void mt_jump_impl::power_plain(MtJumpScratch *scratch, uint64_t m) {
     uint64_t *g = scratch->poly;
     uint64_t *r = scratch->product + product_lead;
     uint32_t lead;
@@ -84,12 +86,12 @@ void power_plain(MtJumpScratch *scratch, uint64_t m) {
     }
 }
 
-} // namespace
-
 // The words by columns of 48, kept in registers (as GNU C vectors of four
 // words, which every target has or the compiler emulates) while every term
 // of g XORs its words in.
+namespace {
 typedef uint32_t Words4 __attribute__((vector_size(16)));
+} // namespace
 
 void mt_jump_words_plain(MtJumpScratch *scratch, uint64_t m, uint32_t *out) {
     power_plain(scratch, m);
@@ -121,10 +123,13 @@ void mt_jump_words_plain(MtJumpScratch *scratch, uint64_t m, uint32_t *out) {
 DISPATCH_DEFINE_CHOICE(mt_jump, MT_JUMP_IMPLEMENTATIONS)
 
 void mt_jump_power_by(int implementation, MtJumpScratch *scratch, uint64_t m) {
-    // Only the portable one is exposed by its power alone; the wide one's
-    // result is checked through its words, and against this.
-    (void)implementation;
-    power_plain(scratch, m);
+    switch (implementation) {
+#define MT_JUMP_CALL(name, cpu_test)                                                               \
+    case mt_jump_implementation_##name:                                                            \
+        return power_##name(scratch, m);
+        MT_JUMP_IMPLEMENTATIONS(MT_JUMP_CALL)
+#undef MT_JUMP_CALL
+    }
 }
 
 void mt_stream_jump_by(int implementation, MtStream *stream, const uint32_t *key,

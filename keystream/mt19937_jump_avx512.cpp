@@ -23,7 +23,8 @@
 
 using namespace mt_jump_impl;
 
-#define MT_JUMP_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi,vpclmulqdq,gfni")))
+#define MT_JUMP_AVX512                                                                             \
+    __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,vpclmulqdq,gfni")))
 
 namespace {
 
@@ -73,40 +74,63 @@ MT_JUMP_AVX512 void square(const uint64_t *g, uint64_t *r, bool times_x) {
     }
 }
 
-// The reduction of the portable implementation, 512 bits at a time.
+// The reduction of the portable implementation, 448 bits at a time: a
+// piece of seven words, shifted, fills one vector, so each low term costs a
+// funnel shift (VPSHLDVQ) and one vector XORed into memory.
+struct ShiftCounts {
+    uint64_t of[low_terms];
+};
+constexpr ShiftCounts make_shift_counts() {
+    ShiftCounts c{};
+    for (int t = 0; t < low_terms; t++)
+        c.of[t] = low_term.shift[term_order.of[t]];
+    return c;
+}
+constexpr ShiftCounts shift_count = make_shift_counts();
+struct WordOffsets {
+    uint16_t of[low_terms];
+};
+constexpr WordOffsets make_word_offsets() {
+    WordOffsets w{};
+    for (int t = 0; t < low_terms; t++)
+        w.of[t] = low_term.word[term_order.of[t]];
+    return w;
+}
+constexpr WordOffsets word_offset = make_word_offsets();
+
 MT_JUMP_AVX512 void reduce(uint64_t *r, uint64_t *g) {
-    constexpr int piece = 8;
-    for (int w0 = product_words - piece; w0 > top_word - piece; w0 -= piece) {
+    constexpr int piece = 7;
+    constexpr int top_piece = product_words - piece;                             // 617
+    constexpr int lowest = top_piece - (top_piece - top_word + piece - 1) / piece * piece; // 309
+    static_assert(lowest <= top_word && top_word < lowest + piece, "the last piece holds word 311");
+    static_assert(lowest - (top_word + 1) >= -product_lead, "its copies stay in the product's room");
+    for (int w0 = product_words - piece; w0 >= lowest; w0 -= piece) {
         __m512i h;
         if (w0 > top_word) {
-            h = _mm512_loadu_si512(r + w0);
+            h = _mm512_maskz_loadu_epi64(0x7f, r + w0);
         } else { // words below 311 are not in the high part, nor word 311's low bits
-            constexpr __mmask8 from_top = static_cast<__mmask8>(0xff << (top_word % piece));
+            constexpr int at = top_word - lowest;
+            constexpr __mmask8 from_top = static_cast<__mmask8>(0x7f & (0xff << at));
             h = _mm512_maskz_loadu_epi64(from_top, r + w0);
-            h = _mm512_mask_and_epi64(h, static_cast<__mmask8>(1u << (top_word % piece)), h,
+            h = _mm512_mask_and_epi64(h, static_cast<__mmask8>(1u << at), h,
                                       _mm512_set1_epi64(static_cast<long long>(~top_mask)));
         }
         __m512i below = _mm512_alignr_epi64(h, _mm512_setzero_si512(), 7); // [0, h0 .. h6]
-        alignas(64) uint64_t hw[piece];
-        _mm512_store_si512(hw, h);
-        uint64_t h7 = hw[piece - 1]; // its bits beyond the shifted vector
         uint64_t *base = r + (w0 - (top_word + 1));
-        for (int i = 0; i < low_terms; i++) {
-            int t = term_order.of[i];
-            uint64_t *d = base + low_term.word[t];
-            int s = low_term.shift[t];
-            __m128i left = _mm_cvtsi32_si128(s);
-            __m128i right = _mm_cvtsi32_si128(64 - s);
-            __m512i v = _mm512_or_si512(_mm512_sll_epi64(h, left), _mm512_srl_epi64(below, right));
+        for (int t = 0; t < low_terms; t++) {
+            uint64_t *d = base + word_offset.of[t];
+            __m512i count = _mm512_set1_epi64(static_cast<long long>(shift_count.of[t]));
+            __m512i v = _mm512_shldv_epi64(h, below, count);
             _mm512_storeu_si512(d, _mm512_xor_si512(_mm512_loadu_si512(d), v));
-            d[piece] ^= (h7 >> 1) >> (63 - s);
         }
     }
     std::memcpy(g, r, 8 * mt_jump_poly_words);
     g[top_word] &= top_mask;
 }
 
-MT_JUMP_AVX512 void power(MtJumpScratch *scratch, uint64_t m) {
+} // namespace
+
+MT_JUMP_AVX512 void mt_jump_impl::power_avx512(MtJumpScratch *scratch, uint64_t m) {
     uint64_t *g = scratch->poly;
     uint64_t *r = scratch->product + product_lead;
     uint32_t lead;
@@ -120,6 +144,8 @@ MT_JUMP_AVX512 void power(MtJumpScratch *scratch, uint64_t m) {
         reduce(r, g);
     }
 }
+
+namespace {
 
 // The permutes of the transposition. Forward, for 64 words in four vectors
 // (word k's byte p at byte 4k + p of the 256): `gather` takes from two
@@ -214,7 +240,7 @@ MT_JUMP_AVX512 inline __m128i fold_lanes(__m512i v) {
 } // namespace
 
 MT_JUMP_AVX512 void mt_jump_words_avx512(MtJumpScratch *scratch, uint64_t m, uint32_t *out) {
-    power(scratch, m);
+    mt_jump_impl::power_avx512(scratch, m);
     const uint32_t *x = sequence_words(scratch);
     const __m512i perm[6] = {
         load_permute(permutes.gather_lo), load_permute(permutes.gather_hi),

@@ -57,6 +57,11 @@ inline void split_exponent(uint64_t m, uint32_t *lead, int *rest) {
     *rest = length - take;
 }
 
+// g = x^m mod P into scratch->poly, by each implementation.
+#define MT_JUMP_POWER_DECLARE(name, cpu_test) void power_##name(MtJumpScratch *scratch, uint64_t m);
+MT_JUMP_IMPLEMENTATIONS(MT_JUMP_POWER_DECLARE)
+#undef MT_JUMP_POWER_DECLARE
+
 } // namespace mt_jump_impl
 
 #endif
