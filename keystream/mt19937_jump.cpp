@@ -165,17 +165,23 @@ void mt_stream_jump(MtStream *stream, const uint32_t *key, int32_t key_length, u
                       scratch);
 }
 
-// The switch points, in bytes: a jump costs about as much as stepping over
-// as many bytes as these (measured with bench_cores switch, which times
-// mt_stream_skip over a range of distances against mt_stream_jump; the
-// stepping is the dispatched regeneration's).
+// The switch points, in bytes: the distance at which a jump costs as much as
+// stepping forward with mt_stream_skip (the dispatched regeneration), as
+// bench_cores jump measured it on an Intel Xeon (Sapphire Rapids class,
+// AVX-512, 2026-12-10): 4.4 MiB for the AVX-512 jump (52 us at 2^20 bytes),
+// 27 MiB for the portable one with AVX-512 stepping (where the portable jump
+// is chosen, stepping is slower too, so the point lies lower; stepping a
+// little too far costs at most a millisecond or so).
 uint64_t mt_jump_switch_bytes() {
     static constexpr uint64_t by_implementation[] = {
 #if VAVIREREZI_X86_64
-        uint64_t{4} << 20, // avx512
+        uint64_t{9} << 19, // avx512: 4.5 MiB
 #endif
-        uint64_t{16} << 20, // plain
+        uint64_t{27} << 20, // plain
     };
+    static_assert(sizeof by_implementation / sizeof by_implementation[0] ==
+                      mt_jump_implementation_count,
+                  "one each");
     return by_implementation[mt_jump_chosen_implementation()];
 }
 
