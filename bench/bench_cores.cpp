@@ -342,9 +342,7 @@ void bench_jump() {
         auto jump_faster = [&](uint64_t d) {
             std::vector<Contender> c = {
                 {"jump",
-                 [&] {
-                     mt_stream_jump_by(i, &out, bench_key, 3, bench_offset, d, scratch.get());
-                 }},
+                 [&] { mt_stream_jump_by(i, &out, bench_key, 3, bench_offset, d, scratch.get()); }},
                 {"skip", [&] {
                      out = seeded;
                      mt_stream_skip(&out, d);
@@ -357,8 +355,9 @@ void bench_jump() {
             uint64_t mid = static_cast<uint64_t>(std::sqrt(static_cast<double>(lo) * hi));
             (jump_faster(mid) ? hi : lo) = mid;
         }
-        std::printf("switch point, %s: about %.3g bytes (%.2f MiB)\n", mt_jump_implementation_name(i),
-                    static_cast<double>(hi), static_cast<double>(hi) / (1 << 20));
+        std::printf("switch point, %s: about %.3g bytes (%.2f MiB)\n",
+                    mt_jump_implementation_name(i), static_cast<double>(hi),
+                    static_cast<double>(hi) / (1 << 20));
     }
 }
 

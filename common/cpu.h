@@ -45,8 +45,7 @@ inline bool cpu_has_avx512vbmi() {
 // uses (Ice Lake and later, Zen 4 and later).
 inline bool cpu_has_avx512_clmul() {
     return cpu_has_avx512vbmi() && __builtin_cpu_supports("avx512vbmi2") &&
-           __builtin_cpu_supports("vpclmulqdq") &&
-           __builtin_cpu_supports("gfni");
+           __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("gfni");
 }
 
 // The vendor, for tuning what measures differently on each vendor's cores.

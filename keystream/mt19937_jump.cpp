@@ -48,7 +48,9 @@ void reduce_plain(uint64_t *r, uint64_t *g) {
     for (int w0 = product_words - piece; w0 > top_word - piece; w0 -= piece) {
         uint64_t h[piece + 2] = {}; // h[k + 1]: word w0 + k; h[0]: none (no bits come in below)
         for (int k = 0; k < piece; k++)
-            h[k + 1] = w0 + k < top_word ? 0 : w0 + k == top_word ? r[w0 + k] & ~top_mask : r[w0 + k];
+            h[k + 1] = w0 + k < top_word    ? 0
+                       : w0 + k == top_word ? r[w0 + k] & ~top_mask
+                                            : r[w0 + k];
         uint64_t *base = r + (w0 - (top_word + 1));
         for (int t = 0; t < low_terms; t++) {
             uint64_t *d = base + low_term.word[t];

@@ -67,8 +67,8 @@ MT_JUMP_AVX512 void square(const uint64_t *g, uint64_t *r, bool times_x) {
         for (int c = 0; c < product_words; c += 8) {
             __m512i v = _mm512_loadu_si512(r + c);
             __m512i below = _mm512_alignr_epi64(v, carry_in, 7); // words c - 1 .. c + 6
-            _mm512_storeu_si512(r + c, _mm512_or_si512(_mm512_slli_epi64(v, 1),
-                                                       _mm512_srli_epi64(below, 63)));
+            _mm512_storeu_si512(
+                r + c, _mm512_or_si512(_mm512_slli_epi64(v, 1), _mm512_srli_epi64(below, 63)));
             carry_in = v;
         }
     }
@@ -100,10 +100,11 @@ constexpr WordOffsets word_offset = make_word_offsets();
 
 MT_JUMP_AVX512 void reduce(uint64_t *r, uint64_t *g) {
     constexpr int piece = 7;
-    constexpr int top_piece = product_words - piece;                             // 617
+    constexpr int top_piece = product_words - piece;                                       // 617
     constexpr int lowest = top_piece - (top_piece - top_word + piece - 1) / piece * piece; // 309
     static_assert(lowest <= top_word && top_word < lowest + piece, "the last piece holds word 311");
-    static_assert(lowest - (top_word + 1) >= -product_lead, "its copies stay in the product's room");
+    static_assert(lowest - (top_word + 1) >= -product_lead,
+                  "its copies stay in the product's room");
     for (int w0 = product_words - piece; w0 >= lowest; w0 -= piece) {
         __m512i h;
         if (w0 > top_word) {
@@ -243,8 +244,8 @@ MT_JUMP_AVX512 void mt_jump_words_avx512(MtJumpScratch *scratch, uint64_t m, uin
     mt_jump_impl::power_avx512(scratch, m);
     const uint32_t *x = sequence_words(scratch);
     const __m512i perm[6] = {
-        load_permute(permutes.gather_lo), load_permute(permutes.gather_hi),
-        load_permute(permutes.bytes8x8),  load_permute(permutes.bytes8x8_reversed),
+        load_permute(permutes.gather_lo),  load_permute(permutes.gather_hi),
+        load_permute(permutes.bytes8x8),   load_permute(permutes.bytes8x8_reversed),
         load_permute(permutes.scatter_lo), load_permute(permutes.scatter_hi)};
 
     // The planes of x[1 ..]: plane b's word v at planes[b][1 + v], a zero
@@ -288,9 +289,9 @@ MT_JUMP_AVX512 void mt_jump_words_avx512(MtJumpScratch *scratch, uint64_t m, uin
 #pragma GCC unroll 12
             for (int d = 0; d < diagonals; d++) {
                 __m512i sv = _mm512_loadu_si512(s + k + d - 1);
-                acc[d] = _mm512_ternarylogic_epi64(acc[d], _mm512_clmulepi64_epi128(gv, sv, 0x00),
-                                                   _mm512_clmulepi64_epi128(gv, sv, 0x11),
-                                                   ternlog_xor3);
+                acc[d] =
+                    _mm512_ternarylogic_epi64(acc[d], _mm512_clmulepi64_epi128(gv, sv, 0x00),
+                                              _mm512_clmulepi64_epi128(gv, sv, 0x11), ternlog_xor3);
             }
         }
         uint64_t q[diagonals + 1] = {}; // product words 310 .. 322

@@ -24,7 +24,7 @@ inline const uint32_t *sequence_words(const MtJumpScratch *scratch) {
 // x^19937, and x^19937 = the sum of x^e over P's low terms e, so its
 // bits go, shifted, to word (w - 312) + low_word[t] at low_shift[t] for each
 // low term t: word offsets from -1 (the word under word 311's high bits) on.
-constexpr int low_terms = mt_jump_poly_terms - 1; // 134
+constexpr int low_terms = mt_jump_poly_terms - 1;                    // 134
 constexpr int high_shift = 64 * mt_jump_poly_words - mt_jump_degree; // 31
 struct LowTerms {
     uint16_t word[low_terms];
@@ -42,11 +42,11 @@ constexpr LowTerms make_low_terms() {
 inline constexpr LowTerms low_term = make_low_terms();
 
 // Bits of word 311 that belong below the degree.
-constexpr int top_word = mt_jump_poly_words - 1;                        // 311
-constexpr int top_bits = mt_jump_degree - 64 * top_word;                // 33
-constexpr uint64_t top_mask = (uint64_t{1} << top_bits) - 1;           // those bits
-constexpr int product_words = 2 * mt_jump_poly_words;                   // 624
-constexpr int product_lead = 8;                                         // pad words below
+constexpr int top_word = mt_jump_poly_words - 1;             // 311
+constexpr int top_bits = mt_jump_degree - 64 * top_word;     // 33
+constexpr uint64_t top_mask = (uint64_t{1} << top_bits) - 1; // those bits
+constexpr int product_words = 2 * mt_jump_poly_words;        // 624
+constexpr int product_lead = 8;                              // pad words below
 
 // The exponent m's leading bits that give x^e directly (e < the degree),
 // and how many bits of m are left after them.

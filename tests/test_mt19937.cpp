@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mt19937.h"
@@ -450,7 +451,9 @@ std::vector<uint8_t> next_bytes(MtStream s, size_t n) {
 
 struct ScratchHolder {
     std::unique_ptr<MtJumpScratch> p{new MtJumpScratch};
-    MtJumpScratch *get() { return p.get(); }
+    MtJumpScratch *get() {
+        return p.get();
+    }
 };
 
 TEST(Mt19937Jump, PowersComposeAsProductsModP) {
@@ -469,9 +472,11 @@ TEST(Mt19937Jump, PowersComposeAsProductsModP) {
             low[mt_jump_poly_exponents[t] / 64] ^= uint64_t{1} << (mt_jump_poly_exponents[t] % 64);
         EXPECT_EQ(power_of(impl, scratch.get(), 19937), low);
         // x^(a + b) = x^a x^b mod P, up to 64-bit exponents.
-        const std::pair<uint64_t, uint64_t> cases[] = {
-            {19937, 19937}, {123456789, 987654321}, {uint64_t{1} << 62, (uint64_t{1} << 62) - 1},
-            {0x7ffffffffffffffful, 0x7ffffffffffffffful}, {~uint64_t{0} - 5000, 5000}};
+        const std::pair<uint64_t, uint64_t> cases[] = {{19937, 19937},
+                                                       {123456789, 987654321},
+                                                       {uint64_t{1} << 62, (uint64_t{1} << 62) - 1},
+                                                       {0x7ffffffffffffffful, 0x7ffffffffffffffful},
+                                                       {~uint64_t{0} - 5000, 5000}};
         for (auto [a, b] : cases) {
             Poly pa = power_of(impl, scratch.get(), a);
             Poly pb = power_of(impl, scratch.get(), b);
@@ -529,7 +534,8 @@ TEST_P(MtJumpImplementation, JumpedEqualsSteppedAroundEveryBoundary) {
             ASSERT_EQ(j.position, p);
             ASSERT_EQ(j.walk_end, nullptr);
             ASSERT_EQ(j.walk, 0u);
-            ASSERT_EQ(next_bytes(j, n), next_bytes(step, n)) << "offset " << offset << " byte " << p;
+            ASSERT_EQ(next_bytes(j, n), next_bytes(step, n))
+                << "offset " << offset << " byte " << p;
             // and stepping on from the jumped stream
             MtStream j2 = j, s2 = step;
             mt_stream_skip(&j2, 4 * mt_n + 3);
@@ -574,10 +580,12 @@ TEST_P(MtJumpImplementation, JumpThenStepEqualsOneJumpAtHugePositions) {
     // stepped (across blocks and words), lands where one jump to a + b does.
     const uint32_t key[3] = {0xcafef00du, 1, 2};
     const uint64_t top = ~uint64_t{0};
-    const std::pair<uint64_t, uint64_t> cases[] = {
-        {uint64_t{1} << 35, 5},          {uint64_t{1} << 50, 3 * 4 * mt_n + 1},
-        {(uint64_t{1} << 62) + 3, 100001}, {top - 4 * mt_n - 2, 4 * mt_n + 2},
-        {top - 10, 10},                  {top - 1000000, 999999}};
+    const std::pair<uint64_t, uint64_t> cases[] = {{uint64_t{1} << 35, 5},
+                                                   {uint64_t{1} << 50, 3 * 4 * mt_n + 1},
+                                                   {(uint64_t{1} << 62) + 3, 100001},
+                                                   {top - 4 * mt_n - 2, 4 * mt_n + 2},
+                                                   {top - 10, 10},
+                                                   {top - 1000000, 999999}};
     for (uint32_t offset : {0u, 623u, 624u, 0xffffffffu}) {
         for (auto [a, b] : cases) {
             MtStream s = jumped(key, offset, a);
@@ -598,9 +606,20 @@ TEST(Mt19937Jump, SeekBackAndForthOnOneStream) {
     for (uint32_t offset : {0u, 623u, 624u, 0xffffffffu}) {
         MtStream s;
         mt_stream_seed(&s, key, 3, offset);
-        const uint64_t targets[] = {5,          4 * mt_n + 1, 3, 2 * sw + 7, 2 * sw + 9, sw + 1,
-                                    sw - 1,     1ull << 40,   (1ull << 40) + sw - 3,
-                                    (1ull << 40) + 2,         0, 2 * sw + 7, ~0ull, 6};
+        const uint64_t targets[] = {5,
+                                    4 * mt_n + 1,
+                                    3,
+                                    2 * sw + 7,
+                                    2 * sw + 9,
+                                    sw + 1,
+                                    sw - 1,
+                                    1ull << 40,
+                                    (1ull << 40) + sw - 3,
+                                    (1ull << 40) + 2,
+                                    0,
+                                    2 * sw + 7,
+                                    ~0ull,
+                                    6};
         for (uint64_t p : targets) {
             bool steps = mt_stream_seek_steps(&s, p);
             mt_stream_seek(&s, key, 3, offset, p, steps ? nullptr : scratch.get());
@@ -609,7 +628,8 @@ TEST(Mt19937Jump, SeekBackAndForthOnOneStream) {
             mt_stream_jump_by(mt_jump_implementation_plain, &want, key, 3, offset, p,
                               scratch.get());
             size_t n = static_cast<size_t>(std::min<uint64_t>(~0ull - p, 5003));
-            ASSERT_EQ(next_bytes(s, n), next_bytes(want, n)) << "offset " << offset << " byte " << p;
+            ASSERT_EQ(next_bytes(s, n), next_bytes(want, n))
+                << "offset " << offset << " byte " << p;
         }
     }
     // Forward within the switch point steps; far off, or back above it, jumps.
@@ -635,8 +655,9 @@ TEST(Mt19937Jump, SeekThenXorEqualsOneShotXor) {
     for (uint32_t offset : {0u, 623u, 624u, 0xffffffffu}) {
         MtState st;
         mt_xor_seeded(&st, key, 3, offset, in.data(), whole.data(), len);
-        std::vector<size_t> cuts = {0, 1, 2, 3, 4, 4 * 396 + 1, 4 * 623 + 2, 4 * 624, 4 * 1248 + 3,
-                                    9999, len / 2, len - 3, len};
+        std::vector<size_t> cuts = {
+            0,    1,       2,       3,  4, 4 * 396 + 1, 4 * 623 + 2, 4 * 624, 4 * 1248 + 3,
+            9999, len / 2, len - 3, len};
         MtStream s;
         mt_stream_seed(&s, key, 3, offset);
         for (size_t i = cuts.size() - 1; i-- > 0;) { // pieces from the last back
@@ -678,6 +699,29 @@ TEST(Mt19937Jump, MoveIsSkipForAnyLength) {
         EXPECT_EQ(s.position, ~uint64_t{0});
         mt_stream_jump(&t, key, 3, offset, ~uint64_t{0}, scratch.get());
         EXPECT_EQ(0, std::memcmp(&s.state, &t.state, sizeof s.state));
+    }
+}
+
+TEST(Mt19937Jump, ConcurrentJumpsWithTheirOwnScratch) {
+    // Nothing shared but the constant tables: four threads, each its own
+    // scratch and stream, give what one thread gives.
+    const uint32_t key[3] = {4, 5, 6};
+    const uint64_t positions[4] = {uint64_t{1} << 40, 12345678901ull, ~uint64_t{0} - 77,
+                                   1ull << 25};
+    MtStream got[4], want[4];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; i++)
+        threads.emplace_back([&, i] {
+            ScratchHolder scratch;
+            for (int round = 0; round < 5; round++)
+                mt_stream_jump(&got[i], key, 3, 9, positions[i], scratch.get());
+        });
+    for (auto &t : threads)
+        t.join();
+    ScratchHolder scratch;
+    for (int i = 0; i < 4; i++) {
+        mt_stream_jump(&want[i], key, 3, 9, positions[i], scratch.get());
+        EXPECT_EQ(0, std::memcmp(&got[i].state, &want[i].state, sizeof want[i].state));
     }
 }
 
