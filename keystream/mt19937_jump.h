@@ -1,7 +1,7 @@
 // Jumping an MT19937 key stream to any byte position, in time that grows with
 // the logarithm of the position (Haramoto, Matsumoto, Nishimura, Panneton and
 // L'Ecuyer, "Efficient jump ahead for F2-linear random number generators",
-// 2008; see the design note docs: the method, in brief, below).
+// 2008). The method, in brief:
 //
 // Number the words that array seeding leaves x[0] .. x[623] and continue the
 // sequence with the regeneration recurrence; output t is temper(x[624 + t]).
