@@ -1,6 +1,7 @@
 // Side-by-side benchmark of the cores against reference-style baselines,
 // OpenSSL's libcrypto and libgcrypt. Usage:
-// bench_cores [keystream|blowfish|all], or bench_cores tunings [bytes...]
+// bench_cores [keystream|blowfish|all], or bench_cores tunings [bytes...], or
+// bench_cores jump (the jump-ahead against generating, and the switch point)
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include <gcrypt.h>
 #include <openssl/blowfish.h>
 
@@ -18,6 +21,7 @@
 #include "harness.h"
 #include "mt19937.h"
 #include "mt19937_impl.h"
+#include "mt19937_jump.h"
 #include "reference/bf_reference.h"
 #include "reference/mt_reference.h"
 
@@ -281,6 +285,82 @@ void bench_blowfish() {
     gcry_cipher_close(gc);
 }
 
+// The jump to byte positions 2^20 to 2^64 - 1 by each implementation, from
+// the seeded state, against generating that far (mt_stream_skip: one
+// regeneration a block, the dispatched one), measured where it takes under a
+// second and otherwise reckoned from the rate measured over 2^30 bytes.
+// Then the switch point: the distance at which a jump costs as much as
+// stepping forward, by bisection between distances (medians of a few
+// rounds each).
+void bench_jump() {
+    std::unique_ptr<MtJumpScratch> scratch(new MtJumpScratch);
+    MtStream seeded;
+    mt_stream_seed(&seeded, bench_key, 3, bench_offset);
+    MtStream out;
+    auto skip_seconds = [&](uint64_t bytes, int rounds) {
+        std::vector<Contender> c = {{"skip", [&] {
+                                         out = seeded;
+                                         mt_stream_skip(&out, bytes);
+                                         sink = static_cast<uint8_t>(out.state.word[0]);
+                                     }}};
+        return measure(c, rounds, 0.002)[0].seconds;
+    };
+    double rate = static_cast<double>(1u << 30) / skip_seconds(uint64_t{1} << 30, 5);
+    std::printf("| %-15s | %-10s | %-31s | %12s |\n", "job", "position", "contender", "median us");
+    std::printf("|%s|%s|%s|%s|\n", std::string(17, '-').c_str(), std::string(12, '-').c_str(),
+                std::string(33, '-').c_str(), std::string(14, '-').c_str());
+    const std::pair<const char *, uint64_t> positions[] = {{"2^20", uint64_t{1} << 20},
+                                                           {"2^30", uint64_t{1} << 30},
+                                                           {"2^35", uint64_t{1} << 35},
+                                                           {"2^50", uint64_t{1} << 50},
+                                                           {"2^64-1", ~uint64_t{0}}};
+    for (auto [label, position] : positions) {
+        std::vector<Contender> c;
+        for (int i = 0; i < mt_jump_implementation_count; i++)
+            if (mt_jump_implementation_available(i))
+                c.push_back({std::string("jump ") + mt_jump_implementation_name(i), [&, i] {
+                                 mt_stream_jump_by(i, &out, bench_key, 3, bench_offset, position,
+                                                   scratch.get());
+                             }});
+        for (const Result &r : measure(c, 201, 0.0005))
+            std::printf("| %-15s | %-10s | %-31s | %12.1f |\n", "mt jump", label, r.name.c_str(),
+                        r.seconds * 1e6);
+        double seconds = static_cast<double>(position) / rate;
+        bool measured = seconds < 1;
+        if (measured)
+            seconds = skip_seconds(position, position <= (uint64_t{1} << 20) ? 101 : 5);
+        std::printf("| %-15s | %-10s | %-31s | %12.4g |\n", "mt jump", label,
+                    measured ? "generating (measured)" : "generating (from the rate)",
+                    seconds * 1e6);
+    }
+    std::printf("\ngenerating: %.3g bytes/s (mt_stream_skip over 2^30 bytes)\n", rate);
+    // The switch point of each implementation: the largest distance at which
+    // stepping is still faster, by bisection on a log scale.
+    for (int i = 0; i < mt_jump_implementation_count; i++) {
+        if (!mt_jump_implementation_available(i))
+            continue;
+        auto jump_faster = [&](uint64_t d) {
+            std::vector<Contender> c = {
+                {"jump",
+                 [&] { mt_stream_jump_by(i, &out, bench_key, 3, bench_offset, d, scratch.get()); }},
+                {"skip", [&] {
+                     out = seeded;
+                     mt_stream_skip(&out, d);
+                 }}};
+            auto r = measure(c, 31, 0.002);
+            return r[0].seconds < r[1].seconds;
+        };
+        uint64_t lo = uint64_t{1} << 16, hi = uint64_t{1} << 30;
+        while (hi / lo > 1 && hi - lo > lo / 16) {
+            uint64_t mid = static_cast<uint64_t>(std::sqrt(static_cast<double>(lo) * hi));
+            (jump_faster(mid) ? hi : lo) = mid;
+        }
+        std::printf("switch point, %s: about %.3g bytes (%.2f MiB)\n",
+                    mt_jump_implementation_name(i), static_cast<double>(hi),
+                    static_cast<double>(hi) / (1 << 20));
+    }
+}
+
 } // namespace
 
 // The core clock while busy, in GHz, from a timed chain of dependent
@@ -334,19 +414,25 @@ int main(int argc, char **argv) {
         std::snprintf(cross_check, sizeof cross_check, " (multiply chain: %.2f GHz)",
                       clock.mul_ghz);
     std::printf("cpu: %s, measured at %.2f GHz%s\nimplementations this CPU runs: keystream %s; "
-                "blowfish %s\n\n",
+                "blowfish %s; jump %s\n\n",
                 cpu_model().c_str(), report_ghz(), cross_check,
                 names(mt_implementation_count, mt_implementation_available, mt_implementation_name,
                       mt_chosen_implementation())
                     .c_str(),
                 names(bf_implementation_count, bf_implementation_available, bf_implementation_name,
                       bf_chosen_implementation())
+                    .c_str(),
+                names(mt_jump_implementation_count, mt_jump_implementation_available,
+                      mt_jump_implementation_name, mt_jump_chosen_implementation())
                     .c_str());
-    report_header();
+    if (what != "jump")
+        report_header();
     if (what == "all" || what == "keystream")
         bench_keystream();
     if (what == "all" || what == "blowfish")
         bench_blowfish();
+    if (what == "jump")
+        bench_jump();
     if (what == "tunings") {
         std::vector<size_t> tuning_sizes;
         for (int i = 2; i < argc; i++)

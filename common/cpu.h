@@ -39,6 +39,15 @@ inline bool cpu_has_avx512vbmi() {
     return cpu_has_avx512bw() && __builtin_cpu_supports("avx512vbmi");
 }
 
+// AVX-512 with the carry-less multiplication of 64-bit lanes (VPCLMULQDQ),
+// the Galois-field affine transformation (GFNI), the byte permutes and the
+// funnel shifts (VBMI, VBMI2): what the jump-ahead's wide implementation
+// uses (Ice Lake and later, Zen 4 and later).
+inline bool cpu_has_avx512_clmul() {
+    return cpu_has_avx512vbmi() && __builtin_cpu_supports("avx512vbmi2") &&
+           __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("gfni");
+}
+
 // The vendor, for tuning what measures differently on each vendor's cores.
 inline bool cpu_is_intel() {
     return __builtin_cpu_is("intel");

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mt19937.h"
@@ -359,6 +361,368 @@ TEST_P(MtImplementation, RoundTripsInPlace) {
     EXPECT_NE(data, original);
     xor_seeded_on(GetParam(), &state, key, 17, data.data(), data.data(), data.size());
     EXPECT_EQ(data, original);
+}
+
+} // namespace
+
+// Jump-ahead: the polynomial, then each implementation against stepping.
+#include "mt19937_jump.h"
+#include "mt19937_jump_impl.h"
+#include "mt19937_jump_poly.h"
+
+namespace {
+
+// x[0 ..] of the sequence from a seeded state, `blocks` blocks of it.
+std::vector<uint32_t> sequence_from(const uint32_t *key, int32_t key_length, int blocks) {
+    std::vector<uint32_t> x(static_cast<size_t>(blocks) * mt_n);
+    MtState s;
+    mt_seed_by_array(&s, key, key_length);
+    for (int b = 0; b < blocks; b++) {
+        std::memcpy(x.data() + static_cast<size_t>(b) * mt_n, s.word, sizeof s.word);
+        mt_regenerate_plain(&s, &s);
+    }
+    return x;
+}
+
+TEST(Mt19937Jump, PolynomialAnnihilatesTheSequence) {
+    // For every starting point j >= 1, all 32 bit positions at once: the XOR
+    // of x[j + e] over P's exponents is zero; from j = 0 the top bit alone.
+    const uint32_t key[3] = {0x11111111u, 0xfedcba98u, 3};
+    auto x = sequence_from(key, 3, 40);
+    EXPECT_EQ(mt_jump_poly_exponents[0], 19937);
+    EXPECT_EQ(mt_jump_poly_exponents[1], 19314);
+    EXPECT_EQ(mt_jump_poly_exponents[mt_jump_poly_terms - 1], 0);
+    for (size_t j : {1, 2, 3, 396, 397, 623, 624, 625, 1000, 4321, 5000}) {
+        uint32_t acc = 0;
+        for (int t = 0; t < mt_jump_poly_terms; t++)
+            acc ^= x[j + mt_jump_poly_exponents[t]];
+        EXPECT_EQ(acc, 0u) << "from x[" << j << "]";
+    }
+    uint32_t acc = 0;
+    for (int t = 0; t < mt_jump_poly_terms; t++)
+        acc ^= x[mt_jump_poly_exponents[t]];
+    EXPECT_EQ(acc & mt_upper_mask, 0u);
+    // Without its last term it does not: the test can fail.
+    acc = 0;
+    for (int t = 0; t + 1 < mt_jump_poly_terms; t++)
+        acc ^= x[1 + mt_jump_poly_exponents[t]];
+    EXPECT_NE(acc, 0u);
+}
+
+// Polynomials below P as 312 words, and an independent product mod P: a bit
+// at a time, slowly.
+using Poly = std::vector<uint64_t>;
+
+Poly slow_mul_mod(const Poly &a, const Poly &b) {
+    std::vector<uint64_t> prod(2 * mt_jump_poly_words + 1, 0);
+    for (int i = 0; i < mt_jump_degree; i++) {
+        if (!(a[i / 64] >> (i % 64) & 1))
+            continue;
+        for (int k = 0; k < mt_jump_poly_words; k++) {
+            int s = i % 64;
+            prod[k + i / 64] ^= b[k] << s;
+            if (s != 0)
+                prod[k + i / 64 + 1] ^= b[k] >> (64 - s);
+        }
+    }
+    for (int d = 2 * mt_jump_degree; d >= mt_jump_degree; d--) {
+        if (!(prod[d / 64] >> (d % 64) & 1))
+            continue;
+        for (int t = 0; t < mt_jump_poly_terms; t++) {
+            int e = d - mt_jump_degree + mt_jump_poly_exponents[t];
+            prod[e / 64] ^= uint64_t{1} << (e % 64);
+        }
+    }
+    prod.resize(mt_jump_poly_words);
+    return prod;
+}
+
+Poly power_of(int implementation, MtJumpScratch *scratch, uint64_t m) {
+    mt_jump_power_by(implementation, scratch, m);
+    return Poly(scratch->poly, scratch->poly + mt_jump_poly_words);
+}
+
+// The next `n` bytes of a copy of the stream.
+std::vector<uint8_t> next_bytes(MtStream s, size_t n) {
+    std::vector<uint8_t> b(n, 0);
+    mt_stream_xor_by(mt_implementation_plain, &s, b.data(), b.data(), n);
+    return b;
+}
+
+struct ScratchHolder {
+    std::unique_ptr<MtJumpScratch> p{new MtJumpScratch};
+    MtJumpScratch *get() {
+        return p.get();
+    }
+};
+
+TEST(Mt19937Jump, PowersComposeAsProductsModP) {
+    ScratchHolder scratch;
+    for (int impl = 0; impl < mt_jump_implementation_count; impl++) {
+        if (!mt_jump_implementation_available(impl))
+            continue;
+        // Small exponents are a single term; x^19937 is P's low terms.
+        for (uint64_t m : {0u, 1u, 63u, 64u, 19936u}) {
+            Poly want(mt_jump_poly_words, 0);
+            want[m / 64] = uint64_t{1} << (m % 64);
+            EXPECT_EQ(power_of(impl, scratch.get(), m), want) << m;
+        }
+        Poly low(mt_jump_poly_words, 0);
+        for (int t = 1; t < mt_jump_poly_terms; t++)
+            low[mt_jump_poly_exponents[t] / 64] ^= uint64_t{1} << (mt_jump_poly_exponents[t] % 64);
+        EXPECT_EQ(power_of(impl, scratch.get(), 19937), low);
+        // x^(a + b) = x^a x^b mod P, up to 64-bit exponents.
+        const std::pair<uint64_t, uint64_t> cases[] = {{19937, 19937},
+                                                       {123456789, 987654321},
+                                                       {uint64_t{1} << 62, (uint64_t{1} << 62) - 1},
+                                                       {0x7ffffffffffffffful, 0x7ffffffffffffffful},
+                                                       {~uint64_t{0} - 5000, 5000}};
+        for (auto [a, b] : cases) {
+            Poly pa = power_of(impl, scratch.get(), a);
+            Poly pb = power_of(impl, scratch.get(), b);
+            EXPECT_EQ(power_of(impl, scratch.get(), a + b), slow_mul_mod(pa, pb))
+                << mt_jump_implementation_name(impl) << ": " << a << " + " << b;
+        }
+    }
+}
+
+class MtJumpImplementation : public ::testing::TestWithParam<int> {
+  protected:
+    void SetUp() override {
+        if (!mt_jump_implementation_available(GetParam()))
+            GTEST_SKIP() << mt_jump_implementation_name(GetParam()) << " needs what this CPU lacks";
+    }
+    MtStream jumped(const uint32_t *key, uint32_t offset, uint64_t position) {
+        MtStream s;
+        std::memset(&s, 0x5a, sizeof s); // all of it written
+        mt_stream_jump_by(GetParam(), &s, key, 3, offset, position, scratch.get());
+        return s;
+    }
+    ScratchHolder scratch;
+};
+
+INSTANTIATE_TEST_SUITE_P(Each, MtJumpImplementation,
+                         ::testing::Range(0, static_cast<int>(mt_jump_implementation_count)),
+                         [](const ::testing::TestParamInfo<int> &info) {
+                             return std::string(mt_jump_implementation_name(info.param));
+                         });
+
+// Byte positions around every boundary: the first word, each side of 397,
+// 623, 624, 1247 and 1248 outputs, the switch points, some millions.
+std::vector<uint64_t> boundary_positions() {
+    std::vector<uint64_t> p = {0, 1, 2, 3, 4, 5, 7};
+    for (uint64_t t : {396u, 397u, 622u, 623u, 624u, 625u, 1246u, 1247u, 1248u, 1249u, 19936u,
+                       19937u, 400000u, 400001u})
+        for (uint64_t r : {0u, 1u, 3u})
+            p.push_back(4 * t + r);
+    for (uint64_t b : {uint64_t{3000001}, uint64_t{7000003}, uint64_t{4} << 20, uint64_t{16} << 20,
+                       (uint64_t{16} << 20) + 2})
+        p.push_back(b);
+    std::sort(p.begin(), p.end());
+    return p;
+}
+
+TEST_P(MtJumpImplementation, JumpedEqualsSteppedAroundEveryBoundary) {
+    const uint32_t key[3] = {0x01234567u, 0x89abcdefu, 0xdeadbeefu};
+    const size_t n = 2 * 4 * mt_n + 13; // past a block boundary of its own
+    for (uint32_t offset : {0u, 623u, 624u, 0xffffffffu}) {
+        MtStream step;
+        mt_stream_seed(&step, key, 3, offset);
+        for (uint64_t p : boundary_positions()) {
+            mt_stream_skip(&step, p - step.position);
+            MtStream j = jumped(key, offset, p);
+            ASSERT_EQ(j.position, p);
+            ASSERT_EQ(j.walk_end, nullptr);
+            ASSERT_EQ(j.walk, 0u);
+            ASSERT_EQ(next_bytes(j, n), next_bytes(step, n))
+                << "offset " << offset << " byte " << p;
+            // and stepping on from the jumped stream
+            MtStream j2 = j, s2 = step;
+            mt_stream_skip(&j2, 4 * mt_n + 3);
+            mt_stream_skip(&s2, 4 * mt_n + 3);
+            ASSERT_EQ(next_bytes(j2, 9), next_bytes(s2, 9)) << "offset " << offset << " byte " << p;
+        }
+    }
+}
+
+TEST_P(MtJumpImplementation, JumpedEqualsSteppedAtABillionBytes) {
+    const uint32_t key[3] = {7, 8, 9};
+    for (uint32_t offset : {0u, 0xffffffffu}) {
+        MtStream step;
+        mt_stream_seed(&step, key, 3, offset);
+        for (uint64_t p : {uint64_t{1000000000}, uint64_t{1000000007}, uint64_t{2000000002}}) {
+            mt_stream_skip(&step, p - step.position);
+            ASSERT_EQ(next_bytes(jumped(key, offset, p), 100), next_bytes(step, 100))
+                << "offset " << offset << " byte " << p;
+        }
+    }
+}
+
+TEST_P(MtJumpImplementation, MatchesThePortableOne) {
+    std::mt19937_64 rng(2024);
+    ScratchHolder plain_scratch;
+    for (int trial = 0; trial < 40; trial++) {
+        uint32_t key[3] = {uint32_t(rng()), uint32_t(rng()), uint32_t(rng())};
+        uint32_t offset = trial % 4 == 0 ? 0xffffffffu : uint32_t(rng() % 700);
+        uint64_t p = rng() >> (rng() % 64);
+        if (trial == 0)
+            p = ~uint64_t{0};
+        MtStream a = jumped(key, offset, p), b;
+        mt_stream_jump_by(mt_jump_implementation_plain, &b, key, 3, offset, p, plain_scratch.get());
+        ASSERT_EQ(0, std::memcmp(&a.state, &b.state, sizeof a.state)) << "byte " << p;
+        ASSERT_EQ(a.index, b.index);
+        ASSERT_EQ(a.used, b.used);
+    }
+}
+
+TEST_P(MtJumpImplementation, JumpThenStepEqualsOneJumpAtHugePositions) {
+    // Where stepping from the start is out of reach: a jump to a, then b bytes
+    // stepped (across blocks and words), lands where one jump to a + b does.
+    const uint32_t key[3] = {0xcafef00du, 1, 2};
+    const uint64_t top = ~uint64_t{0};
+    const std::pair<uint64_t, uint64_t> cases[] = {{uint64_t{1} << 35, 5},
+                                                   {uint64_t{1} << 50, 3 * 4 * mt_n + 1},
+                                                   {(uint64_t{1} << 62) + 3, 100001},
+                                                   {top - 4 * mt_n - 2, 4 * mt_n + 2},
+                                                   {top - 10, 10},
+                                                   {top - 1000000, 999999}};
+    for (uint32_t offset : {0u, 623u, 624u, 0xffffffffu}) {
+        for (auto [a, b] : cases) {
+            MtStream s = jumped(key, offset, a);
+            mt_stream_skip(&s, b);
+            MtStream one = jumped(key, offset, a + b);
+            ASSERT_EQ(s.position, one.position);
+            size_t n = static_cast<size_t>(std::min<uint64_t>(top - (a + b), 3000));
+            ASSERT_EQ(next_bytes(s, n), next_bytes(one, n))
+                << "offset " << offset << ": " << a << " + " << b;
+        }
+    }
+}
+
+TEST(Mt19937Jump, SeekBackAndForthOnOneStream) {
+    const uint32_t key[3] = {0xabcdef01u, 0x23456789u, 77};
+    ScratchHolder scratch;
+    uint64_t sw = mt_jump_switch_bytes();
+    for (uint32_t offset : {0u, 623u, 624u, 0xffffffffu}) {
+        MtStream s;
+        mt_stream_seed(&s, key, 3, offset);
+        const uint64_t targets[] = {5,
+                                    4 * mt_n + 1,
+                                    3,
+                                    2 * sw + 7,
+                                    2 * sw + 9,
+                                    sw + 1,
+                                    sw - 1,
+                                    1ull << 40,
+                                    (1ull << 40) + sw - 3,
+                                    (1ull << 40) + 2,
+                                    0,
+                                    2 * sw + 7,
+                                    ~0ull,
+                                    6};
+        for (uint64_t p : targets) {
+            bool steps = mt_stream_seek_steps(&s, p);
+            mt_stream_seek(&s, key, 3, offset, p, steps ? nullptr : scratch.get());
+            ASSERT_EQ(s.position, p);
+            MtStream want;
+            mt_stream_jump_by(mt_jump_implementation_plain, &want, key, 3, offset, p,
+                              scratch.get());
+            size_t n = static_cast<size_t>(std::min<uint64_t>(~0ull - p, 5003));
+            ASSERT_EQ(next_bytes(s, n), next_bytes(want, n))
+                << "offset " << offset << " byte " << p;
+        }
+    }
+    // Forward within the switch point steps; far off, or back above it, jumps.
+    MtStream s;
+    mt_stream_seed(&s, key, 3, 0);
+    EXPECT_TRUE(mt_stream_seek_steps(&s, sw - 1));
+    EXPECT_FALSE(mt_stream_seek_steps(&s, sw + 1));
+    s.position = 3 * sw;
+    EXPECT_TRUE(mt_stream_seek_steps(&s, 4 * sw - 1));
+    EXPECT_TRUE(mt_stream_seek_steps(&s, 10));
+    EXPECT_FALSE(mt_stream_seek_steps(&s, 2 * sw));
+}
+
+TEST(Mt19937Jump, SeekThenXorEqualsOneShotXor) {
+    // The whole buffer at once, against its pieces each seeked to first, in
+    // any order, with the jump forced where stepping would be chosen.
+    const uint32_t key[3] = {0x31415926u, 0x53589793u, 0x23846264u};
+    ScratchHolder scratch;
+    const size_t len = 3 * 4 * mt_n * 7 + 5;
+    std::vector<uint8_t> in(len), whole(len), got(len, 0);
+    for (size_t i = 0; i < len; i++)
+        in[i] = static_cast<uint8_t>(i * 29 + 1);
+    for (uint32_t offset : {0u, 623u, 624u, 0xffffffffu}) {
+        MtState st;
+        mt_xor_seeded(&st, key, 3, offset, in.data(), whole.data(), len);
+        std::vector<size_t> cuts = {
+            0,    1,       2,       3,  4, 4 * 396 + 1, 4 * 623 + 2, 4 * 624, 4 * 1248 + 3,
+            9999, len / 2, len - 3, len};
+        MtStream s;
+        mt_stream_seed(&s, key, 3, offset);
+        for (size_t i = cuts.size() - 1; i-- > 0;) { // pieces from the last back
+            size_t a = cuts[i], b = cuts[i + 1];
+            if (i % 2 == 0)
+                mt_stream_jump(&s, key, 3, offset, a, scratch.get());
+            else
+                mt_stream_seek(&s, key, 3, offset, a, scratch.get());
+            mt_stream_xor(&s, in.data() + a, got.data() + a, b - a);
+            ASSERT_EQ(s.position, b);
+        }
+        ASSERT_EQ(got, whole) << "offset " << offset;
+    }
+}
+
+TEST(Mt19937Jump, MoveIsSkipForAnyLength) {
+    const uint32_t key[3] = {1, 2, 3};
+    ScratchHolder scratch;
+    for (uint32_t offset : {0u, 624u}) {
+        MtStream s, t;
+        mt_stream_seed(&s, key, 3, offset);
+        t = s;
+        // Small moves step, as mt_stream_skip.
+        for (uint64_t len : {uint64_t{0}, uint64_t{1}, uint64_t{3}, uint64_t{4 * mt_n + 1}}) {
+            ASSERT_TRUE(mt_stream_move(&s, key, 3, offset, len, scratch.get()));
+            mt_stream_skip(&t, len);
+            ASSERT_EQ(next_bytes(s, 3000), next_bytes(t, 3000));
+        }
+        // Huge ones jump: 2^60 bytes in no time, then up to the very end.
+        uint64_t at = s.position;
+        ASSERT_TRUE(mt_stream_move(&s, key, 3, offset, uint64_t{1} << 60, scratch.get()));
+        EXPECT_EQ(s.position, at + (uint64_t{1} << 60));
+        mt_stream_jump(&t, key, 3, offset, at + (uint64_t{1} << 60), scratch.get());
+        EXPECT_EQ(next_bytes(s, 3000), next_bytes(t, 3000));
+        uint64_t rest = ~uint64_t{0} - s.position;
+        EXPECT_FALSE(mt_stream_move(&s, key, 3, offset, rest + 1, scratch.get()));
+        EXPECT_EQ(s.position, at + (uint64_t{1} << 60));
+        ASSERT_TRUE(mt_stream_move(&s, key, 3, offset, rest, scratch.get()));
+        EXPECT_EQ(s.position, ~uint64_t{0});
+        mt_stream_jump(&t, key, 3, offset, ~uint64_t{0}, scratch.get());
+        EXPECT_EQ(0, std::memcmp(&s.state, &t.state, sizeof s.state));
+    }
+}
+
+TEST(Mt19937Jump, ConcurrentJumpsWithTheirOwnScratch) {
+    // Nothing shared but the constant tables: four threads, each its own
+    // scratch and stream, give what one thread gives.
+    const uint32_t key[3] = {4, 5, 6};
+    const uint64_t positions[4] = {uint64_t{1} << 40, 12345678901ull, ~uint64_t{0} - 77,
+                                   1ull << 25};
+    MtStream got[4], want[4];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; i++)
+        threads.emplace_back([&, i] {
+            ScratchHolder scratch;
+            for (int round = 0; round < 5; round++)
+                mt_stream_jump(&got[i], key, 3, 9, positions[i], scratch.get());
+        });
+    for (auto &t : threads)
+        t.join();
+    ScratchHolder scratch;
+    for (int i = 0; i < 4; i++) {
+        mt_stream_jump(&want[i], key, 3, 9, positions[i], scratch.get());
+        EXPECT_EQ(0, std::memcmp(&got[i].state, &want[i].state, sizeof want[i].state));
+    }
 }
 
 } // namespace
