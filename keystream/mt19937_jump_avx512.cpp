@@ -134,13 +134,7 @@ MT_JUMP_AVX512 void reduce(uint64_t *r, uint64_t *g) {
 MT_JUMP_AVX512 void mt_jump_impl::power_avx512(MtJumpScratch *scratch, uint64_t m) {
     uint64_t *g = scratch->poly;
     uint64_t *r = scratch->product + product_lead;
-    uint32_t lead;
-    int rest;
-    split_exponent(m, &lead, &rest);
-    std::memset(g, 0, sizeof scratch->poly);
-    g[lead / 64] = uint64_t{1} << (lead % 64);
-    std::memset(scratch->product, 0, sizeof scratch->product);
-    for (int bit = rest - 1; bit >= 0; bit--) {
+    for (int bit = start_power(scratch, m) - 1; bit >= 0; bit--) {
         square(g, r, m >> bit & 1);
         reduce(r, g);
     }
