@@ -7,6 +7,7 @@ would give them, without reading the whole file.
 """
 import builtins
 import io
+import operator
 import os
 
 from ._core import BfCipher, MtKeyStream
@@ -39,6 +40,8 @@ class VavirereziFile(io.BufferedIOBase):
     cannot be written into or appended to: io.UnsupportedOperation (a
     ValueError) is raised and nothing is written.
     """
+
+    __module__ = "vavirerezi"  # shown as the package's, as its other types
 
     def __init__(self, file, mode="rb", *, seeds=None, offset=0, key=None):
         self._raw = None
@@ -218,7 +221,7 @@ class VavirereziFile(io.BufferedIOBase):
         self._check_read()
         if size is None:
             size = -1
-        size = size.__index__()
+        size = operator.index(size)
         parts = []
         if self._ahead:
             parts.append(self._take_ahead(size))
@@ -292,7 +295,7 @@ class VavirereziFile(io.BufferedIOBase):
         self._check_read()
         if size is None:
             size = -1
-        size = size.__index__()
+        size = operator.index(size)
         parts = []
         total = 0
         while size < 0 or total < size:
@@ -318,7 +321,7 @@ class VavirereziFile(io.BufferedIOBase):
         self._check_open()
         if not self._seekable:
             raise io.UnsupportedOperation("underlying stream is not seekable")
-        offset = offset.__index__()
+        offset = operator.index(offset)
         if whence == io.SEEK_SET:
             pos = offset
         elif whence == io.SEEK_CUR:
