@@ -25,8 +25,8 @@ import signal
 import stat
 import sys
 
-from ._cli_arguments import MAX_CHUNK, bounded, integer, parse_arguments, transform_for
-from ._cli_messages import PROGRAM, Failure, Progress, say
+from ._cli_arguments import Usage, options, parse_arguments, transform_for
+from ._cli_messages import PROGRAM, Failure, Progress, say, warn
 from ._cli_outputs import Output, descriptor_of, fstat_standard, open_file, signals_held
 from ._cli_pieces import ChangedSize, in_place, stream
 
@@ -35,12 +35,19 @@ def describe(path, standard):
     return standard if path == "-" else repr(path)
 
 
+TERMINAL = "not writing binary data to a terminal: give --force to write it there anyway"
+
+
+def terminal(fd):
+    try:
+        return os.isatty(fd)
+    except OSError:
+        return False
+
+
 def run(args):
-    transform, blocks = transform_for(args)
-    args.chunk_size = integer(args.chunk_size, "--chunk-size")
-    if not 1 <= args.chunk_size <= MAX_CHUNK:
-        raise Failure("--chunk-size must be from 1 to %d, not %s" % (MAX_CHUNK,
-                                                                   bounded(args.chunk_size)))
+    options(args)
+    transform = transform_for(args)
     shown = not args.quiet and sys.stderr is not None and sys.stderr.isatty()
     # Before any file is opened, which would take a closed standard
     # descriptor's number.
@@ -59,7 +66,7 @@ def run(args):
             raise Failure("--in-place needs a regular file, which %r is not" % args.input)
         progress = Progress(st.st_size, shown)
         try:
-            done, partial = in_place(transform, blocks, args.input, args.chunk_size, progress)
+            done, partial = in_place(transform, args.input, args.chunk_size, progress)
         except ChangedSize:
             raise Failure("cannot transform %r in place: the file changed size under it, and is "
                           "left partly transformed" % args.input)
@@ -71,6 +78,8 @@ def run(args):
     # Whether the result can go where it is to go, found out before the
     # input is opened (a FIFO blocks until it has a writer) or read.
     output = Output(args.output)
+    if output.descriptor is not None and not args.force and terminal(output.descriptor):
+        raise Failure(TERMINAL)
     if args.input == "-":
         source = fstat_standard(0, "standard input")
         src = 0
@@ -90,11 +99,18 @@ def run(args):
                           "transform it where it lies")
     try:
         output.open()
-        total = source.st_size if stat.S_ISREG(source.st_mode) else None
+        if not args.force and terminal(output.fd):  # a device named as OUTPUT
+            raise Failure(TERMINAL)
+        total = None
+        if stat.S_ISREG(source.st_mode):
+            total = max(0, source.st_size - os.lseek(src, 0, os.SEEK_CUR) - args.skip)
+            if args.count is not None:
+                total = min(total, args.count)
         progress = Progress(total, shown)
         try:
-            done, partial = stream(transform, blocks, src, output.fd, args.chunk_size, progress,
-                                   describe(args.input, "standard input"))
+            done, partial = stream(transform, src, output.fd, args.chunk_size, progress,
+                                   describe(args.input, "standard input"), jobs=args.jobs,
+                                   skip=args.skip, count=args.count)
             output.commit()
         except BrokenPipeError:
             raise
@@ -122,6 +138,10 @@ def main(argv=None):
         with signals_held():  # argparse's own state is broken by one in its midst
             args = parse_arguments(sys.argv[1:] if argv is None else argv)
         partial = run(args)
+    except Usage as e:
+        Progress.end_line()
+        say("%s %s: error: %s\n" % (PROGRAM, args.command, e))
+        return 2
     except Failure as e:
         return error(str(e))
     except SystemExit:
@@ -142,7 +162,7 @@ def main(argv=None):
     except OSError as e:  # anything not foreseen above, still in one line
         return error(str(e))
     if partial and args.command == "encrypt":
-        say("%s: warning: the final %d bytes cannot be deciphered back\n" % (PROGRAM, partial))
+        warn("the final %d bytes cannot be deciphered back" % partial)
     return 0
 
 

@@ -1,15 +1,19 @@
 """The command's arguments: the parsers, integers as the module takes them,
 and the key of vals14 given on the command line or in a file."""
 import argparse
+import os
 import re
 import sys
 
 import vavirerezi
 
-from ._cli_messages import PROGRAM, Failure, say
+from ._cli_messages import PROGRAM, Failure, say, warn
+from ._cli_pieces import DEFAULT_CHUNK, Blocks, KeyStream
 
-DEFAULT_CHUNK = 1 << 20
 MAX_CHUNK = 1 << 30
+MAX_JOBS = 1024
+# Offsets from here on all start the key stream at this output.
+OUTPUTS_SKIPPED = 624
 KEY_FILE_MAX = 4096  # 14 items of 20 digits and their spacing, with room to spare
 EXAMPLES = {
     "mask": "example: vavirerezi mask 0x1234 5 6 0 masked.bin plain.bin",
@@ -65,6 +69,11 @@ def parse_key(text, where):
 
 
 
+class Usage(Failure):
+    """A usage error found once the arguments are parsed: one line, with
+    argparse's prefix and status 2."""
+
+
 class Parser(argparse.ArgumentParser):
     def error(self, message):
         """argparse's usage error, with status 2 even where stderr cannot
@@ -74,11 +83,32 @@ class Parser(argparse.ArgumentParser):
         sys.exit(2)
 
 
+def usable_cpus():
+    """The CPUs this process may run on."""
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except (AttributeError, OSError):
+        return os.cpu_count() or 1
+
+
+def version():
+    """The package's version and the implementations this CPU runs."""
+    kernels = ", ".join("%s %s" % item for item in vavirerezi.kernels().items())
+    return "%s %s (%s)" % (PROGRAM, vavirerezi.__version__, kernels)
+
+
+OFFSET_HELP = ("decimal or 0x hexadecimal: how many of the generator's 32-bit outputs the key "
+               "stream leaves out (not bytes), taken modulo 2**32; from %d up, every offset "
+               "starts at output %d" % (OUTPUTS_SKIPPED, OUTPUTS_SKIPPED))
+
+
 def make_parsers():
     """The command's parser, and each subcommand's by name."""
     parser = Parser(
         prog=PROGRAM, description="Mask, encrypt and decrypt files and pipes as the vavirerezi "
         "module does, in pieces of any size.")
+    parser.add_argument("--version", action="version", version=version(),
+                        help="show the version and the implementations this CPU runs")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     commands.required = True
     subparsers = {}
@@ -90,9 +120,10 @@ def make_parsers():
             name, help=helps[name], description=helps[name] + ".", epilog=EXAMPLES[name],
             formatter_class=argparse.RawDescriptionHelpFormatter)
         if name == "mask":
-            for seed in ("SEED0", "SEED1", "SEED2", "OFFSET"):
+            for seed in ("SEED0", "SEED1", "SEED2"):
                 sub.add_argument(seed.lower(), metavar=seed,
                                  help="decimal or 0x hexadecimal, taken modulo 2**32")
+            sub.add_argument("offset", metavar="OFFSET", help=OFFSET_HELP)
         else:
             key = sub.add_mutually_exclusive_group(required=True)
             key.add_argument("--key", metavar="KEY",
@@ -112,7 +143,21 @@ def make_parsers():
         sub.add_argument("--in-place", action="store_true",
                          help="transform INPUT where it lies (no OUTPUT), piece by piece, each "
                          "read and written back; this cannot be made atomic, so an "
-                         "interrupted run leaves the file partly transformed")
+                         "interrupted run leaves the file partly transformed; one piece at a "
+                         "time, and not with --skip or --count")
+        unit = "" if name == "mask" else ", a multiple of 8 (whole blocks)"
+        sub.add_argument("--skip", metavar="N", default="0",
+                         help="leave out the first N bytes of the result (and of INPUT: a "
+                         "regular file is not read through)%s" % unit)
+        sub.add_argument("--count", metavar="N", default=None,
+                         help="give at most N bytes of the result, those after --skip%s" % unit)
+        sub.add_argument("--jobs", metavar="N", default=None,
+                         help="threads transforming pieces side by side, the result written "
+                         "in order (default: the CPUs this process may use, here %d)"
+                         % usable_cpus())
+        sub.add_argument("--force", action="store_true",
+                         help="write the result even to a terminal, which is refused otherwise "
+                         "(status 1), as gzip does")
     return parser, subparsers
 
 
@@ -137,12 +182,16 @@ def parse_arguments(argv):
 
 
 def transform_for(args):
-    """The transform of one piece, (data, output) -> None, and whether its
-    pieces must be whole 8-byte blocks."""
+    """The transform of the pieces (KeyStream or Blocks). Warns of an
+    OFFSET that starts where every larger one starts."""
     if args.command == "mask":
         seeds = [integer(getattr(args, name), name.upper())
                  for name in ("seed0", "seed1", "seed2", "offset")]
-        return vavirerezi.MtKeyStream(*seeds).xor, False
+        if seeds[3] % 2 ** 32 >= OUTPUTS_SKIPPED:
+            warn("OFFSET %s is taken as %d: offsets count generator outputs, and from %d up "
+                 "every offset starts at output %d" % (bounded(seeds[3]), OUTPUTS_SKIPPED,
+                                                       OUTPUTS_SKIPPED, OUTPUTS_SKIPPED))
+        return KeyStream(seeds)
     if args.key_file is not None:
         try:
             with open(args.key_file, "rb") as f:
@@ -159,4 +208,36 @@ def transform_for(args):
     else:
         key = parse_key(args.key, "--key")
     cipher = vavirerezi.BfCipher(key)
-    return cipher.encrypt if args.command == "encrypt" else cipher.decrypt, True
+    return Blocks(cipher.encrypt if args.command == "encrypt" else cipher.decrypt)
+
+
+def in_range(args, name, low, high, default=None):
+    """The integer value of an option, checked to lie from low to high."""
+    text = getattr(args, name)
+    option = "--" + name.replace("_", "-")
+    if text is None:
+        return default
+    value = integer(text, option)
+    if not low <= value <= high:
+        raise Failure("%s must be from %d to %s, not %s" % (
+            option, low, "2**63 - 1" if high == 2 ** 63 - 1 else "%d" % high, bounded(value)))
+    return value
+
+
+def options(args):
+    """The numeric options, checked, in args; --skip, --count and
+    --in-place as they may go together (a usage error otherwise)."""
+    args.chunk_size = in_range(args, "chunk_size", 1, MAX_CHUNK)
+    args.skip = in_range(args, "skip", 0, 2 ** 63 - 1)
+    args.count = in_range(args, "count", 0, 2 ** 63 - 1)
+    args.jobs = in_range(args, "jobs", 1, MAX_JOBS, None)
+    if args.jobs is None:
+        args.jobs = min(usable_cpus(), MAX_JOBS)
+    if args.in_place and (args.skip or args.count is not None):
+        raise Usage("--in-place transforms the whole file: it takes no --skip or --count")
+    if args.command != "mask":
+        for name in ("skip", "count"):
+            value = getattr(args, name)
+            if value is not None and value % 8:
+                raise Usage("--%s must be whole 8-byte blocks for %s, a multiple of 8, not %d"
+                            % (name, args.command, value))

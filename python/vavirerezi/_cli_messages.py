@@ -80,6 +80,11 @@ def say(text):
         return False
 
 
+def warn(text):
+    """A warning on stderr, in one line, which --quiet does not silence."""
+    say("%s: warning: %s\n" % (PROGRAM, text))
+
+
 def amount(n):
     for unit, size in (("GiB", 1 << 30), ("MiB", 1 << 20), ("KiB", 1 << 10)):
         if n >= size:
