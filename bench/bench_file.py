@@ -21,26 +21,12 @@ import tempfile
 import time
 
 import vavirerezi
+from bench_module import cpu_model, median  # beside this script
 
 SEEDS = (1, 2, 3)
 KEY = list(range(14))
 ROUNDS = 7
 
-
-def cpu_model():
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                if line.startswith("model name"):
-                    return line.split(":", 1)[1].strip()
-    except OSError:
-        pass
-    return platform.processor() or "unknown"
-
-
-def median(xs):
-    xs = sorted(xs)
-    return xs[len(xs) // 2]
 
 
 def sequential(path):

@@ -119,8 +119,8 @@ PyObject *cipher_run(Transfer *t, const BlowfishContext *context, int encrypt) {
 } // namespace
 
 // A one-shot BfCipher: the direction and the key first (they may run Python
-// code), then a context from PyMem_Malloc keyed as a BfCipher is, the data
-// and output= taken, the transform, and the context wiped and freed.
+// code), then the data and output= taken, a context from PyMem_Malloc keyed
+// as a BfCipher is, the transform, and the context wiped and freed.
 PyObject *py_bf_process(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                         PyObject *kwnames) {
     (void)self;
@@ -131,22 +131,13 @@ PyObject *py_bf_process(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
     if (parse_arguments(name, args, nargs, kwnames, 3, arg, &output) < 0 ||
         int_argument(name, 3, arg[2], &encrypt) < 0 || cipher_key(name, arg[1], key) < 0)
         return NULL;
-    BlowfishContext *context =
-        static_cast<BlowfishContext *>(PyMem_Malloc(sizeof(BlowfishContext)));
-    if (context == NULL) {
-        wipe(key, sizeof key);
-        return PyErr_NoMemory();
-    }
-    bf_key_setup(context, key, sizeof key);
-    wipe(key, sizeof key);
     Transfer t{};
     PyObject *result = NULL;
-    if (transfer_open(&t, name, arg[0], output) < 0)
-        transfer_close(&t);
-    else
-        result = cipher_run(&t, context, encrypt);
-    wipe(context, sizeof *context);
-    PyMem_Free(context);
+    if (transfer_open(&t, name, arg[0], output) == 0)
+        result = transfer_one_shot<BlowfishContext>(
+            &t, [&](BlowfishContext *context) { bf_key_setup(context, key, sizeof key); },
+            [&](BlowfishContext *context) { return cipher_run(&t, context, encrypt); });
+    wipe(key, sizeof key);
     return result;
 }
 
@@ -184,10 +175,8 @@ PyObject *cipher_transform(PyObject *self, const char *name, int encrypt, PyObje
     if (!object_check(self, object_kind_bf_cipher, name, "BfCipher"))
         return NULL;
     if (parse_arguments(name, args, nargs, kwnames, 1, &data, &output) < 0 ||
-        transfer_open(&t, name, data, output) < 0) {
-        transfer_close(&t);
+        transfer_open(&t, name, data, output) < 0)
         return NULL;
-    }
     return cipher_run(&t, &reinterpret_cast<BfCipherObject *>(self)->context, encrypt);
 }
 

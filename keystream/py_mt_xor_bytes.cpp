@@ -63,20 +63,12 @@ PyObject *py_mt_xor_bytes(PyObject *self, PyObject *const *args, Py_ssize_t narg
         seed_arguments(name, arg + 1, 2, key, &offset) < 0)
         return NULL;
     Transfer t{};
-    if (transfer_open(&t, name, arg[0], output) < 0) {
-        transfer_close(&t);
-        return NULL;
-    }
-    MtStream *stream = static_cast<MtStream *>(PyMem_Malloc(sizeof(MtStream)));
-    if (stream == NULL) {
-        transfer_close(&t);
-        return PyErr_NoMemory();
-    }
-    mt_stream_seed(stream, key, 3, offset);
+    PyObject *result = NULL;
+    if (transfer_open(&t, name, arg[0], output) == 0)
+        result = transfer_one_shot<MtStream>(
+            &t, [&](MtStream *stream) { mt_stream_seed(stream, key, 3, offset); },
+            [&](MtStream *stream) { return keystream_run(&t, name, stream, NULL); });
     wipe(key, sizeof key);
-    PyObject *result = keystream_run(&t, name, stream, NULL);
-    wipe(stream, sizeof *stream);
-    PyMem_Free(stream);
     return result;
 }
 
@@ -139,10 +131,8 @@ PyObject *keystream_xor(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
     if (!object_check(self, object_kind_mt_keystream, name, "MtKeyStream"))
         return NULL;
     if (parse_arguments(name, args, nargs, kwnames, 1, &data, &output) < 0 ||
-        transfer_open(&t, name, data, output) < 0) {
-        transfer_close(&t);
+        transfer_open(&t, name, data, output) < 0)
         return NULL;
-    }
     MtKeyStreamObject *s = as_keystream(self);
     return keystream_run(&t, name, &s->stream, &s->lock);
 }
@@ -233,30 +223,27 @@ int keystream_reposition(MtKeyStreamObject *s, const char *name, bool relative, 
     return rc;
 }
 
-PyObject *keystream_skip(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                         PyObject *kwnames) {
-    constexpr const char *name = "MtKeyStream.skip";
-    PyObject *n;
-    uint64_t count;
+// skip(n) and seek(position): one argument, then the move.
+PyObject *keystream_move(PyObject *self, const char *name, bool relative, PyObject *const *args,
+                         Py_ssize_t nargs, PyObject *kwnames) {
+    PyObject *arg;
+    uint64_t amount;
     if (!object_check(self, object_kind_mt_keystream, name, "MtKeyStream") ||
-        parse_arguments(name, args, nargs, kwnames, 1, &n, NULL) < 0 ||
-        position_argument(name, n, &count) < 0 ||
-        keystream_reposition(as_keystream(self), name, true, count) < 0)
+        parse_arguments(name, args, nargs, kwnames, 1, &arg, NULL) < 0 ||
+        position_argument(name, arg, &amount) < 0 ||
+        keystream_reposition(as_keystream(self), name, relative, amount) < 0)
         return NULL;
     Py_RETURN_NONE;
 }
 
+PyObject *keystream_skip(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                         PyObject *kwnames) {
+    return keystream_move(self, "MtKeyStream.skip", true, args, nargs, kwnames);
+}
+
 PyObject *keystream_seek(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                          PyObject *kwnames) {
-    constexpr const char *name = "MtKeyStream.seek";
-    PyObject *arg;
-    uint64_t position;
-    if (!object_check(self, object_kind_mt_keystream, name, "MtKeyStream") ||
-        parse_arguments(name, args, nargs, kwnames, 1, &arg, NULL) < 0 ||
-        position_argument(name, arg, &position) < 0 ||
-        keystream_reposition(as_keystream(self), name, false, position) < 0)
-        return NULL;
-    Py_RETURN_NONE;
+    return keystream_move(self, "MtKeyStream.seek", false, args, nargs, kwnames);
 }
 
 // The new stream is made before the lock is taken: making an object may run

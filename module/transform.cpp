@@ -93,7 +93,10 @@ int transfer_open_output(Transfer *t, const char *name, PyObject *output) {
 }
 
 int transfer_open(Transfer *t, const char *name, PyObject *data, PyObject *output) {
-    return transfer_open_data(t, name, data) < 0 ? -1 : transfer_open_output(t, name, output);
+    if (transfer_open_data(t, name, data) == 0 && transfer_open_output(t, name, output) == 0)
+        return 0;
+    transfer_close(t);
+    return -1;
 }
 
 void transfer_close(Transfer *t) {

@@ -9,6 +9,7 @@
 #if PY_MAJOR_VERSION >= 3
 
 #include "object_lock.h"
+#include "../common/wipe.h"
 
 // What one call holds. Zero-initialised (Transfer t{}) it holds nothing, and
 // transfer_close may be called on it at any point.
@@ -37,7 +38,7 @@ int transfer_open_data(Transfer *t, const char *name, PyObject *data);
 // -1 with the error set and the output not held.
 int transfer_open_output(Transfer *t, const char *name, PyObject *output);
 
-// Both of the above.
+// Both of the above; on failure the transfer is closed.
 int transfer_open(Transfer *t, const char *name, PyObject *data, PyObject *output);
 
 // Releases what the transfer holds and drops a result not handed over.
@@ -65,6 +66,24 @@ PyObject *transfer_run(Transfer *t, size_t gil_release_min, ObjectLock *lock, Wo
         Py_INCREF(result);
     }
     transfer_close(t);
+    return result;
+}
+
+// A one-shot call over an open transfer: a working State from PyMem_Malloc,
+// set up by `setup(state)` and used by `run(state)`, which gives the result;
+// the state wiped and freed on every way out. Returns the result, or NULL
+// with the error set (MemoryError: the transfer closed).
+template <typename State, typename Setup, typename Run>
+PyObject *transfer_one_shot(Transfer *t, Setup &&setup, Run &&run) {
+    State *state = static_cast<State *>(PyMem_Malloc(sizeof(State)));
+    if (state == NULL) {
+        transfer_close(t);
+        return PyErr_NoMemory();
+    }
+    setup(state);
+    PyObject *result = run(state);
+    wipe(state, sizeof *state);
+    PyMem_Free(state);
     return result;
 }
 

@@ -13,7 +13,27 @@ or text) that reads and writes its plain bytes at any position.
 deciphers files and pipes.
 """
 from ._core import BfCipher, MtKeyStream, __version__, bf_process, kernels, mt_xor_bytes
-from ._file import VavirereziFile, open
+
+TYPE_CHECKING = False  # true for type checkers, which read the names below; not shown
+if TYPE_CHECKING:
+    from ._file import VavirereziFile, open
 
 __all__ = ["BfCipher", "MtKeyStream", "VavirereziFile", "__version__", "bf_process", "kernels",
            "mt_xor_bytes", "open"]
+
+# The file object's module, with what it imports, is loaded when first used:
+# importing the package needs nothing beyond its extension.
+_LAZY = ("VavirereziFile", "open")
+
+
+def __getattr__(name):
+    if name in _LAZY:
+        from . import _file
+        value = getattr(_file, name)
+        globals()[name] = value
+        return value
+    raise AttributeError("module %r has no attribute %r" % (__name__, name))
+
+
+def __dir__():
+    return sorted((set(globals()) - {"TYPE_CHECKING"}) | set(_LAZY))

@@ -24,6 +24,17 @@ def _closed_error():
     return ValueError("I/O operation on closed file.")
 
 
+def _raw_readinto(raw, view):
+    """raw.readinto(view), read and copied where the file refuses the view
+    (PyPy's files take no memoryview of a cast or a slice)."""
+    try:
+        return raw.readinto(view) or 0
+    except TypeError:
+        data = raw.read(len(view)) or b""
+        view[:len(data)] = data
+        return len(data)
+
+
 class VavirereziFile(io.BufferedIOBase):
     """The plain bytes of a masked (seeds=) or enciphered (key=) file.
 
@@ -208,6 +219,12 @@ class VavirereziFile(io.BufferedIOBase):
         self._pos += len(out)
         return out
 
+    def _read_size(self, size):
+        """A read's size argument, as io takes it (None or negative: all),
+        once reading is allowed."""
+        self._check_read()
+        return -1 if size is None else operator.index(size)
+
     def _take_ahead(self, n):
         ahead = self._ahead
         if n < 0 or n >= len(ahead):
@@ -218,10 +235,7 @@ class VavirereziFile(io.BufferedIOBase):
         return ahead
 
     def read(self, size=-1):
-        self._check_read()
-        if size is None:
-            size = -1
-        size = operator.index(size)
+        size = self._read_size(size)
         parts = []
         if self._ahead:
             parts.append(self._take_ahead(size))
@@ -258,9 +272,9 @@ class VavirereziFile(io.BufferedIOBase):
                 pos = self._pos
                 self._raw_seek(pos)
                 rest = out[done:]
-                got = self._raw.readinto(rest) or 0
+                got = _raw_readinto(self._raw, rest)
                 while 0 < got < len(rest):
-                    more = self._raw.readinto(rest[got:]) or 0
+                    more = _raw_readinto(self._raw, rest[got:])
                     if not more:
                         break
                     got += more
@@ -292,10 +306,7 @@ class VavirereziFile(io.BufferedIOBase):
         return self._ahead
 
     def readline(self, size=-1):
-        self._check_read()
-        if size is None:
-            size = -1
-        size = operator.index(size)
+        size = self._read_size(size)
         parts = []
         total = 0
         while size < 0 or total < size:

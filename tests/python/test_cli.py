@@ -22,6 +22,22 @@ KEY_TEXT = ",".join([str(KEY[0] - 2 ** 32)] + [hex(k) for k in KEY[1:7]]) + " , 
     str(k) for k in KEY[7:])
 
 
+def read_terminal(master):
+    """All that a child shows on the pseudo-terminal whose master end this is,
+    until it closes the terminal; closes the master end."""
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:  # EIO: the child has closed the terminal
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(master)
+    return shown
+
+
 def run(args, stdin=None, timeout=None, **kw):
     """Runs the command; returns (status, stdout, stderr). One that is still
     running after `timeout` seconds is killed, and the test fails."""
@@ -397,16 +413,7 @@ class CommandTest(unittest.TestCase):
             if stdin:
                 p.stdin.write(self.read("in"))
                 p.stdin.close()
-            shown = b""
-            while True:
-                try:
-                    chunk = os.read(master, 4096)
-                except OSError:  # EIO: the child has closed the terminal
-                    break
-                if not chunk:
-                    break
-                shown += chunk
-            os.close(master)
+            shown = read_terminal(master)
             self.assertEqual(p.wait(), 0)
             text = shown.decode()
             self.assertTrue(text.startswith("\r") and text.endswith("\n"), text)
@@ -540,16 +547,7 @@ class CommandTest(unittest.TestCase):
                         args.append(name if target == "the terminal's name" else target)
                     p = subprocess.Popen(COMMAND + args, stdout=slave, stderr=subprocess.PIPE)
                     os.close(slave)
-                    shown = b""
-                    while True:
-                        try:
-                            chunk = os.read(master, 65536)
-                        except OSError:  # EIO: the child has closed the terminal
-                            break
-                        if not chunk:
-                            break
-                        shown += chunk
-                    os.close(master)
+                    shown = read_terminal(master)
                     err = p.stderr.read().decode()
                     p.stderr.close()
                     label = (command[0], force, target, err)
