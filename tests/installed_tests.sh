@@ -27,7 +27,7 @@ if "$python" -c 'import sys; sys.exit(sys.version_info[0] < 3)'; then
 fi
 cp -r "$src/tests/python" "$work/tests"
 cd "$work/tests"
-export PYTHONPATH="$site" VAVIREREZI_SKIP_SOAK=1
+export PYTHONPATH="$site" VAVIREREZI_SKIP_SOAK=1 VAVIREREZI_EXAMPLES="$src/examples"
 "$python" -c "import vavirerezi; assert vavirerezi.__file__.startswith('$site'), vavirerezi.__file__; print('installed at ' + vavirerezi.__file__)"
 # Every module test file but the allocation tests, which need the shim preloaded.
 "$python" -m unittest $(ls test_*.py | grep -vx test_faults.py | sed 's/\.py$//')

@@ -337,8 +337,11 @@ class FileTest(unittest.TestCase):
                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         if check.returncode:
             self.skipTest("this build does not import under %s: %s" % (python, check.stderr[-200:]))
-        example = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                               "examples", "dask_unmask.py")
+        examples = os.environ.get("VAVIREREZI_EXAMPLES") or os.path.join(
+            os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
+        example = os.path.join(examples, "dask_unmask.py")
+        if not os.path.exists(example):
+            self.skipTest("no %s here (VAVIREREZI_EXAMPLES names the folder)" % example)
         for kind, extra in (("seeds", ["--seeds", "%d,%d,%d" % SEEDS, "--offset", str(OFFSET)]),
                             ("key", ["--key", ",".join(str(k) for k in KEY)])):
             stored = os.urandom(24 * 2 ** 20 + 5)
