@@ -5,7 +5,6 @@ with the module's."""
 import os
 import signal
 import subprocess
-import sys
 import tempfile
 import time
 import unittest

@@ -14,7 +14,7 @@ import unittest
 import warnings
 
 import vavirerezi
-from compat import CPYTHON, PY3, child_interpreter, error_pending, xrange
+from compat import CPYTHON, PY3, buffer, child_interpreter, error_pending, xrange
 
 mt_xor_bytes = vavirerezi.mt_xor_bytes
 bf_process = vavirerezi.bf_process
@@ -261,8 +261,8 @@ if PY3:
     ]
 else:
     TABLE += [
-        ("mt: buffer", mt_xor_bytes, (buffer(b"hello"), 1, 2, 3, 4), {}, None),  # noqa: F821
-        ("bf: buffer", bf_process, (buffer(b"hello world"), KEY, 1), {}, None),  # noqa: F821
+        ("mt: buffer", mt_xor_bytes, (buffer(b"hello"), 1, 2, 3, 4), {}, None),
+        ("bf: buffer", bf_process, (buffer(b"hello world"), KEY, 1), {}, None),
     ]
 
 
@@ -327,7 +327,7 @@ class BadInputTableTest(unittest.TestCase):
         try:
             self.assertRaises(OverflowError, mt_xor_bytes, m, 1, 2, 3, 4)
             self.assertRaises(OverflowError, bf_process, m, KEY, 1)
-            self.assertRaises(OverflowError, bf_process, buffer(m), KEY, 1)  # noqa: F821
+            self.assertRaises(OverflowError, bf_process, buffer(m), KEY, 1)
         finally:
             m.close()
             f.close()
