@@ -186,6 +186,7 @@ def main():
                         + ([("output=", module_into)] if PY3 else []))
     if PY3:
         objects(rng, key, seeds)
+        seeking(seeds)
         peak_memory()
 
 
@@ -242,6 +243,46 @@ def objects(rng, key, seeds):
         ("mt_xor_bytes(data, ..., output=buf), one call",
          lambda: vavirerezi.mt_xor_bytes(data, *seeds, output=whole_out)),
         ("MtKeyStream.xor in 64 KiB pieces", in_pieces)])
+
+
+def seeking(seeds):
+    """Reading 1,000 bytes from far into a key stream: a seek (one jump of the
+    generator) against stepping there, as skip() did before it jumped (here
+    seeks of 4 MiB ahead, each of which steps), and numpy's fixed jump of
+    2**128 outputs where numpy is installed; then seeks alone at positions
+    from 2**20 bytes to the last."""
+    print()
+    print("| %-40s | %-46s | %12s | %9s |" % ("job", "contender", "median us", "speed"))
+    print("|%s|%s|--------------|-----------|" % ("-" * 42, "-" * 48))
+    far, step = 2500000000, 4 << 20
+
+    def stepped():
+        s = vavirerezi.MtKeyStream(*seeds)
+        for p in range(step, far, step):
+            s.seek(p)
+        s.seek(far)
+        return s.xor(bytes(1000))
+
+    def jumped():
+        s = vavirerezi.MtKeyStream(*seeds)
+        s.seek(far)
+        return s.xor(bytes(1000))
+    assert stepped() == jumped()
+    contenders = [("stepping there (seeks of 4 MiB ahead)", stepped),
+                  ("MtKeyStream.seek(position), then xor", jumped)]
+    try:
+        import numpy.random
+        generator = numpy.random.MT19937(1)
+        contenders.append(("numpy MT19937.jumped() (2**128 outputs)", generator.jumped))
+    except ImportError:
+        pass
+    side_by_side("1,000 bytes at byte 2.5e9", contenders)
+    stream = vavirerezi.MtKeyStream(*seeds)
+    for position in [2 ** 20, 2 ** 30, 2 ** 35, 2 ** 50, 2 ** 64 - 1]:
+        side_by_side("seek to byte 2**%d%s" % (position.bit_length() - (position & 1 == 0),
+                                               " - 1" if position & 1 else ""),
+                     [("MtKeyStream.seek, from position 0",
+                       lambda: (stream.seek(0), stream.seek(position)))])
 
 
 PEAK = """

@@ -4,6 +4,7 @@
 // call.
 #include "../module/module.h"
 #include "mt19937.h"
+#include "mt19937_jump.h"
 
 #if PY_MAJOR_VERSION >= 3
 
@@ -71,6 +72,10 @@ struct MtKeyStreamObject {
     ObjectHead head; // kind: object_kind_mt_keystream
     ObjectLock lock;
     MtStream stream;
+    // The seeds and offset, which never change once the object is made: a
+    // seek starts from them, with no lock.
+    uint32_t key[3];
+    uint32_t offset;
 };
 
 MtKeyStreamObject *as_keystream(PyObject *self) {
@@ -102,8 +107,13 @@ PyObject *keystream_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
         seed_arguments(name, arg, 1, key, &offset) < 0)
         return NULL;
     PyObject *self = keystream_alloc(type);
-    if (self != NULL)
-        mt_stream_seed(&as_keystream(self)->stream, key, 3, offset);
+    if (self != NULL) {
+        MtKeyStreamObject *s = as_keystream(self);
+        mt_stream_seed(&s->stream, key, 3, offset);
+        std::memcpy(s->key, key, sizeof key);
+        s->offset = offset;
+    }
+    wipe(key, sizeof key);
     return self;
 }
 
@@ -120,10 +130,19 @@ PyObject *keystream_xor(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
         return NULL;
     }
     MtKeyStreamObject *s = as_keystream(self);
-    return transfer_run(&t, gil_release_min, &s->lock,
-                        [s](const uint8_t *in, uint8_t *out, size_t len) {
-                            mt_stream_xor(&s->stream, in, out, len);
-                        });
+    bool past_end = false; // checked with the work, under the stream's lock
+    PyObject *result = transfer_run(&t, gil_release_min, &s->lock,
+                                    [s, &past_end](const uint8_t *in, uint8_t *out, size_t len) {
+                                        past_end = len > UINT64_MAX - s->stream.position;
+                                        if (!past_end)
+                                            mt_stream_xor(&s->stream, in, out, len);
+                                    });
+    if (result != NULL && past_end) {
+        Py_DECREF(result);
+        return PyErr_Format(PyExc_OverflowError, "%s() would take the stream past byte 2**64 - 1",
+                            name);
+    }
+    return result;
 }
 
 // Takes a copy of the stream under its lock.
@@ -134,77 +153,106 @@ MtStream keystream_snapshot(MtKeyStreamObject *s) {
     return copy;
 }
 
-// Moves `work` on by `count` bytes in slices of 256 MiB, each without the
-// interpreter lock, taking an interrupt (Ctrl-C) between them. Returns 0, or
-// -1 with the interrupt's error set.
-int keystream_advance(MtStream *work, uint64_t count) {
-    constexpr uint64_t slice = 256u << 20;
-    for (uint64_t left = count; left > 0;) {
-        uint64_t step = left < slice ? left : slice;
-        run_without_gil(step == slice, NULL, [&] { mt_stream_skip(work, step); });
-        left -= step;
-        if (left > 0 && PyErr_CheckSignals() < 0)
-            return -1;
+// A byte count or position, argument of `name`: an int from 0 to 2**64 - 1.
+// Returns 0, or -1 with TypeError, ValueError (negative) or OverflowError set.
+int position_argument(const char *name, PyObject *arg, uint64_t *value) {
+    if (!PyLong_Check(arg)) {
+        PyErr_Format(PyExc_TypeError, "%s() argument must be int, not %.100s", name,
+                     Py_TYPE(arg)->tp_name);
+        return -1;
     }
+    int overflow;
+    long long signed_value = PyLong_AsLongLongAndOverflow(arg, &overflow);
+    if (signed_value == -1 && PyErr_Occurred())
+        return -1;
+    if (overflow < 0 || (overflow == 0 && signed_value < 0)) {
+        PyErr_Format(PyExc_ValueError, "%s() argument must not be negative", name);
+        return -1;
+    }
+    unsigned long long v = PyLong_AsUnsignedLongLong(arg);
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        PyErr_Format(PyExc_OverflowError, "%s() argument must be below 2**64", name);
+        return -1;
+    }
+    *value = v;
     return 0;
 }
 
-// A skip costs a regeneration a block, about 70 ns. A long one works on a
-// copy, holding no lock of the stream's while it does, since the interrupt
-// check runs Python code (a signal handler) that may use this very stream.
-// The copy goes in place only if no other call moved the stream meanwhile;
-// if one moved it on, the copy is moved on by as much and offered again, so
-// that the skip takes one whole slice after theirs (a stream moved back is
-// copied again). An interrupted skip takes nothing.
+// Puts the stream at byte `amount` of its key stream (`relative`: `amount`
+// bytes on from where it is), as one step that other calls see whole. The
+// new state is computed on a copy, holding no lock of the stream's, and
+// without the interpreter lock when it takes a jump; then it goes in place
+// under the lock. A seek goes in place whatever other calls did meanwhile
+// (they came before it). A skip goes in place only if the stream is where the
+// copy was taken; if another call moved it on, the copy is moved on by as
+// much (a step, for the small moves of other calls) and offered again, so
+// the skip takes one whole slice after theirs; a stream moved back is copied
+// afresh. Returns 0, or -1 with OverflowError (past byte 2**64 - 1) or
+// MemoryError set, the stream unmoved.
+int keystream_reposition(MtKeyStreamObject *s, const char *name, bool relative, uint64_t amount) {
+    MtJumpScratch *scratch = NULL; // from PyMem_RawMalloc, used without the interpreter lock
+    MtStream work = keystream_snapshot(s);
+    uint64_t from = work.position;
+    int rc = 0;
+    for (;;) {
+        if (relative && amount > UINT64_MAX - from) {
+            PyErr_Format(PyExc_OverflowError, "%s() would take the stream past byte 2**64 - 1",
+                         name);
+            rc = -1;
+            break;
+        }
+        const uint64_t target = relative ? from + amount : amount;
+        const bool steps = mt_stream_seek_steps(&work, target);
+        if (!steps && scratch == NULL) {
+            scratch = static_cast<MtJumpScratch *>(PyMem_RawMalloc(sizeof(MtJumpScratch)));
+            if (scratch == NULL) {
+                PyErr_NoMemory();
+                rc = -1;
+                break;
+            }
+        }
+        run_without_gil(!steps, NULL, [&] {
+            mt_stream_seek(&work, s->key, 3, s->offset, target, steps ? NULL : scratch);
+        });
+        object_lock_acquire(&s->lock);
+        const uint64_t now = s->stream.position;
+        const bool install = !relative || now == from;
+        if (install)
+            s->stream = work;
+        object_lock_release(&s->lock);
+        if (install)
+            break;
+        if (now < from)
+            work = keystream_snapshot(s);
+        from = now < from ? work.position : now;
+    }
+    PyMem_RawFree(scratch);
+    wipe(&work, sizeof work);
+    return rc;
+}
+
 PyObject *keystream_skip(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                          PyObject *kwnames) {
     constexpr const char *name = "MtKeyStream.skip";
-    constexpr uint64_t long_skip = 256u << 20;
     PyObject *n;
+    uint64_t count;
     if (!object_check(self, object_kind_mt_keystream, name, "MtKeyStream") ||
-        parse_arguments(name, args, nargs, kwnames, 1, &n, NULL) < 0)
+        parse_arguments(name, args, nargs, kwnames, 1, &n, NULL) < 0 ||
+        position_argument(name, n, &count) < 0 ||
+        keystream_reposition(as_keystream(self), name, true, count) < 0)
         return NULL;
-    if (!PyLong_Check(n))
-        return PyErr_Format(PyExc_TypeError, "%s() argument must be int, not %.100s", name,
-                            Py_TYPE(n)->tp_name);
-    int overflow;
-    long long signed_count = PyLong_AsLongLongAndOverflow(n, &overflow);
-    if (signed_count == -1 && PyErr_Occurred())
-        return NULL;
-    if (overflow < 0 || (overflow == 0 && signed_count < 0))
-        return PyErr_Format(PyExc_ValueError, "%s() argument must not be negative", name);
-    unsigned long long count = PyLong_AsUnsignedLongLong(n);
-    if (count == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-        PyErr_Format(PyExc_OverflowError, "%s() argument must be below 2**64", name);
-        return NULL;
-    }
-    MtKeyStreamObject *s = as_keystream(self);
-    if (count < long_skip) {
-        run_without_gil(false, &s->lock, [&] { mt_stream_skip(&s->stream, count); });
-        Py_RETURN_NONE;
-    }
-    MtStream work = keystream_snapshot(s);
-    uint64_t from = work.position;
-    int rc = keystream_advance(&work, count);
-    while (rc == 0) {
-        object_lock_acquire(&s->lock);
-        const uint64_t now = s->stream.position;
-        if (now == from)
-            s->stream = work;
-        object_lock_release(&s->lock);
-        if (now == from)
-            break;
-        if (now > from) {
-            rc = keystream_advance(&work, now - from);
-            from = now;
-        } else {
-            work = keystream_snapshot(s);
-            from = work.position;
-            rc = keystream_advance(&work, count);
-        }
-    }
-    wipe(&work, sizeof work);
-    if (rc < 0)
+    Py_RETURN_NONE;
+}
+
+PyObject *keystream_seek(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                         PyObject *kwnames) {
+    constexpr const char *name = "MtKeyStream.seek";
+    PyObject *arg;
+    uint64_t position;
+    if (!object_check(self, object_kind_mt_keystream, name, "MtKeyStream") ||
+        parse_arguments(name, args, nargs, kwnames, 1, &arg, NULL) < 0 ||
+        position_argument(name, arg, &position) < 0 ||
+        keystream_reposition(as_keystream(self), name, false, position) < 0)
         return NULL;
     Py_RETURN_NONE;
 }
@@ -220,7 +268,10 @@ PyObject *keystream_copy(PyObject *self, PyObject *const *args, Py_ssize_t nargs
     PyObject *copy = keystream_alloc(Py_TYPE(self));
     if (copy == NULL)
         return NULL;
-    as_keystream(copy)->stream = keystream_snapshot(as_keystream(self));
+    MtKeyStreamObject *s = as_keystream(self), *c = as_keystream(copy);
+    c->stream = keystream_snapshot(s);
+    std::memcpy(c->key, s->key, sizeof c->key);
+    c->offset = s->offset;
     return copy;
 }
 
@@ -268,9 +319,21 @@ const char keystream_skip_doc[] =
     "\n"
     "Move the stream on by n bytes, as xor() over n bytes would, writing nothing.\n"
     "\n"
-    "Raises TypeError for a non-integer n, ValueError for a negative one. Each 2496\n"
-    "bytes skipped cost a regeneration of the generator (some 70 ns); a long skip can\n"
-    "be interrupted, and then takes nothing.";
+    "Any n costs at most one jump of the generator (well under a millisecond with\n"
+    "AVX-512, a few elsewhere). Raises TypeError for a non-integer n, ValueError for a\n"
+    "negative one, OverflowError where the position would pass 2**64 - 1 (and then\n"
+    "moves nothing).";
+
+const char keystream_seek_doc[] =
+    "seek($self, position, /)\n"
+    "--\n"
+    "\n"
+    "Put the stream at byte position of its key stream, counted from its start.\n"
+    "\n"
+    "position is what the position attribute reads: 0 to 2**64 - 1, backwards as\n"
+    "cheaply as forwards, in at most one jump of the generator. Afterwards xor() gives\n"
+    "what a new stream would after skip(position). Raises TypeError for a non-integer,\n"
+    "ValueError for a negative one, OverflowError from 2**64 on.";
 
 const char keystream_copy_doc[] = "copy($self, /)\n"
                                   "--\n"
@@ -280,6 +343,7 @@ const char keystream_copy_doc[] = "copy($self, /)\n"
 PyMethodDef keystream_methods[] = {
     {"xor", VECTOR_ENTRY(keystream_xor), METH_FASTCALL | METH_KEYWORDS, keystream_xor_doc},
     {"skip", VECTOR_ENTRY(keystream_skip), METH_FASTCALL | METH_KEYWORDS, keystream_skip_doc},
+    {"seek", VECTOR_ENTRY(keystream_seek), METH_FASTCALL | METH_KEYWORDS, keystream_seek_doc},
     {"copy", VECTOR_ENTRY(keystream_copy), METH_FASTCALL | METH_KEYWORDS, keystream_copy_doc},
     {"__reduce__", VECTOR_ENTRY(keystream_reduce), METH_FASTCALL | METH_KEYWORDS, NULL},
     {NULL, NULL, 0, NULL},
@@ -304,6 +368,7 @@ PyType_Slot keystream_slots[] = {
 
 void mt_keystream_clear(PyObject *self) {
     wipe(&as_keystream(self)->stream, sizeof(MtStream));
+    wipe(as_keystream(self)->key, sizeof as_keystream(self)->key);
     object_lock_free(&as_keystream(self)->lock);
 }
 

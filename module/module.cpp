@@ -5,6 +5,7 @@
 #if PY_MAJOR_VERSION >= 3
 #include "../blockcipher/blowfish.h"
 #include "../keystream/mt19937.h"
+#include "../keystream/mt19937_jump.h"
 #endif
 
 #if PY_MAJOR_VERSION >= 3
@@ -74,12 +75,15 @@ static const char kernels_doc[] =
     "--\n"
     "\n"
     "Return which implementation of each core this CPU runs, as a new dict: for\n"
-    "instance {'keystream': 'avx512', 'blowfish': 'vbmi'}. Chosen once, at first use.";
+    "instance {'keystream': 'avx512', 'jump': 'avx512', 'blowfish': 'vbmi'}. Chosen once,\n"
+    "at first use.";
 
 // Asks the dispatchers, which choose once for the process.
 static PyObject *kernels(PyObject *, PyObject *) {
-    return Py_BuildValue("{ssss}", "keystream", mt_implementation_name(mt_chosen_implementation()),
-                         "blowfish", bf_implementation_name(bf_chosen_implementation()));
+    return Py_BuildValue("{ssssss}", "keystream",
+                         mt_implementation_name(mt_chosen_implementation()), "jump",
+                         mt_jump_implementation_name(mt_jump_chosen_implementation()), "blowfish",
+                         bf_implementation_name(bf_chosen_implementation()));
 }
 
 static PyMethodDef method_table[] = {

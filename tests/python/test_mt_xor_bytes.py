@@ -149,25 +149,79 @@ class StreamTest(BytesAssertions, unittest.TestCase):
         far.skip(3 * 10 ** 6 + 3)
         self.assertEqual(far.xor(bytes(5)), mt_keystream([1, 2, 3], 620, 3 * 10 ** 6 + 8)[-5:])
 
-    @unittest.skipUnless(CPYTHON, "PyPy takes a signal only once the call has returned")
-    def test_long_skip_interrupted_takes_nothing(self):
-        import signal
-        import subprocess
-        child = subprocess.Popen(child_interpreter() + ["-c", (
-            "import sys, vavirerezi\n"
-            "s = vavirerezi.MtKeyStream(1, 2, 3, 4)\n"
-            "s.xor(b'abc')\n"
-            "print('ready', flush=True)\n"
-            "try:\n"
-            "    s.skip(2 ** 62)\n"
-            "except KeyboardInterrupt:\n"
-            "    print(s.position, s.xor(bytes(5)).hex())\n")],
-            stdout=subprocess.PIPE)
-        self.assertEqual(child.stdout.readline(), b"ready\n")
-        time.sleep(0.3)
-        child.send_signal(signal.SIGINT)
-        out = child.communicate()[0].decode().split()
-        self.assertEqual(out, ["3", mt_xor_bytes(bytes(8), 1, 2, 3, 4)[3:].hex()])
+    def test_seek_lands_where_stepping_does(self):
+        # Positions around every boundary that a jump must get right: the
+        # bytes of the first word, each side of one and two blocks of
+        # outputs, of the distance from which a jump beats stepping, and far
+        # beyond; for the offsets that start a stream at output 0, 623 and
+        # 624. Each seek comes from where the previous one left the stream,
+        # backwards as well as forwards.
+        outputs = [0, 1, 2, 3, 397, 622, 623, 624, 625, 1247, 1248, 1249, 4 * 10 ** 5,
+                   10 ** 6 + 7, 4 * 10 ** 6 + 1, 3 * 10 ** 7 + 3]
+        positions = sorted({max(0, 4 * t + d) for t in outputs for d in (-1, 0, 1, 3)})
+        positions += [10 ** 8 + 5, 10 ** 9 + 2, 7, 10 ** 9 - 3, 0]  # and back
+        for offset in [0, 623, 624, 2 ** 32 - 1]:
+            keystream = mt_xor_bytes(bytes(4 * (3 * 10 ** 7 + 3) + 64), 9, 8, 7, offset)
+            stream = vavirerezi.MtKeyStream(9, 8, 7, offset)
+            for position in positions:
+                stream.seek(position)
+                self.assertEqual(stream.position, position)
+                got = stream.xor(bytes(13))
+                if position + 13 <= len(keystream):
+                    want = keystream[position:position + 13]
+                else:  # as a fresh stream skipped there
+                    fresh = vavirerezi.MtKeyStream(9, 8, 7, offset)
+                    fresh.skip(position)
+                    want = fresh.xor(bytes(13))
+                self.assertBytesEqual(got, want, "offset %d position %d" % (offset, position))
+
+    def test_seek_then_xor_equals_the_one_call(self):
+        whole = mt_xor_bytes(self.data, 3, 1, 4, 1)
+        stream = vavirerezi.MtKeyStream(3, 1, 4, 1)
+        for start in [6000, 2496, 5, 0, 4990, 1]:
+            stream.seek(start)
+            self.assertBytesEqual(stream.xor(self.data[start:start + 1000]),
+                                  whole[start:start + 1000], "from %d" % start)
+
+    def test_jumps_compose_up_to_the_last_byte(self):
+        # Where stepping is out of reach: seek(a + b) equals seek(a) then
+        # skip(b), and xor up to the last byte works, past it moves nothing.
+        rng = random.Random(64)
+        last = 2 ** 64 - 1
+        cases = [(2 ** 63, 2 ** 63 - 20), (last - 5, 5), (2 ** 40 + 3, 2 ** 50 + 1)]
+        cases += [(a, rng.randrange(last - a)) for a in
+                  (rng.randrange(2 ** 64) for _ in range(4))]
+        for a, b in cases:
+            whole, parts = vavirerezi.MtKeyStream(5, 6, 7, 8), vavirerezi.MtKeyStream(5, 6, 7, 8)
+            whole.seek(a + b)
+            parts.seek(a)
+            parts.skip(b)
+            n = min(20, last - (a + b))
+            self.assertEqual((parts.position, parts.xor(bytes(n))), (a + b, whole.xor(bytes(n))),
+                             "a %d b %d" % (a, b))
+        stream = vavirerezi.MtKeyStream(5, 6, 7, 8)
+        stream.seek(last - 3)
+        tail = stream.xor(bytes(3))
+        for move in [lambda: stream.xor(bytes(1)), lambda: stream.skip(1)]:
+            self.assertRaises(OverflowError, move)
+            self.assertEqual(stream.position, last)
+        stream.seek(last - 3)
+        self.assertEqual(stream.xor(bytes(3)), tail)
+        self.assertRaises(OverflowError, stream.xor, bytes(4))
+        self.assertEqual(stream.position, last)
+
+    def test_bad_positions_move_nothing(self):
+        stream = vavirerezi.MtKeyStream(1, 2, 3, 4)
+        stream.xor(b"abc")
+        for method in [stream.seek, stream.skip]:
+            for bad, error in [(1.0, TypeError), ("5", TypeError), (None, TypeError),
+                               (-1, ValueError), (-2 ** 70, ValueError),
+                               (2 ** 64, OverflowError), (2 ** 80, OverflowError)]:
+                self.assertRaises(error, method, bad)
+                self.assertEqual(stream.position, 3)
+        self.assertRaises(TypeError, stream.seek)
+        self.assertRaises(TypeError, stream.seek, 1, 2)
+        self.assertEqual(stream.xor(bytes(5)), mt_xor_bytes(bytes(8), 1, 2, 3, 4)[3:])
 
     @unittest.skipUnless(CPYTHON, "PyPy runs a signal handler only once the call has returned")
     def test_signal_handlers_may_use_a_busy_object(self):

@@ -24,7 +24,9 @@ SIGNATURES = [
     ("BfCipher(KEY).decrypt", "(data, /, *, output=None)", ["bf_process(data, vals14, 0)"]),
     ("MtKeyStream", "(seed0, seed1, seed2, offset, /)", ["mt_xor_bytes", "threads"]),
     ("MtKeyStream(1, 2, 3, 4).xor", "(data, /, *, output=None)", ["next", "output"]),
-    ("MtKeyStream(1, 2, 3, 4).skip", "(n, /)", ["ValueError", "TypeError"]),
+    ("MtKeyStream(1, 2, 3, 4).skip", "(n, /)", ["ValueError", "TypeError", "OverflowError"]),
+    ("MtKeyStream(1, 2, 3, 4).seek", "(position, /)",
+     ["ValueError", "TypeError", "OverflowError", "backwards"]),
     ("MtKeyStream(1, 2, 3, 4).copy", "()", ["same position"]),
 ]
 
@@ -46,11 +48,12 @@ class SurfaceTest(unittest.TestCase):
     def test_kernels_name_implementations_this_cpu_runs(self):
         import platform
         kernels = vavirerezi.kernels()
-        self.assertEqual(set(kernels), {"keystream", "blowfish"})
+        self.assertEqual(set(kernels), {"keystream", "jump", "blowfish"})
         self.assertIsNot(vavirerezi.kernels(), kernels)  # a fresh dict, which callers may change
         wide = platform.machine() in ("x86_64", "AMD64")
         self.assertIn(kernels["keystream"], ["avx512", "avx2", "plain"] if wide else ["plain"])
         self.assertIn(kernels["blowfish"], ["vbmi", "interleaved"] if wide else ["interleaved"])
+        self.assertIn(kernels["jump"], ["avx512", "plain"] if wide else ["plain"])
         # Under an emulated CPU the test stage says which ones it must choose.
         for core, variable in [("keystream", "VAVIREREZI_EXPECT_KEYSTREAM"),
                                ("blowfish", "VAVIREREZI_EXPECT_BLOCKCIPHER")]:
