@@ -5,7 +5,6 @@ import mmap
 import random
 import struct
 import tempfile
-import time
 import unittest
 
 import vavirerezi
