@@ -6,7 +6,12 @@
                 cache and flushes to disk before it ends; cp and cat copy
                 inside the kernel and flush nothing, so they are no baseline);
   pipes         cat F | vavirerezi mask ... | cat >/dev/null against
-                cat F | cat | cat >/dev/null, the same number of stages.
+                cat F | cat | cat >/dev/null, the same number of stages;
+  jobs          encrypt and mask of F (in the page cache) to a pipe, --jobs 1
+                against --jobs 2, with the peak resident memory of each;
+  skip          mask --skip to the last MiB of a sparse file of 100 GB against
+                mask of a file of 1 MiB, each to a file: the seek makes them
+                equal.
 Every contender runs once a round, in turn, for ROUNDS rounds; the table has
 each one's median, its throughput, its speed over the baseline and its peak
 resident memory (GNU time's figure for the program run; none for a pipeline). Names the CPU and the file
@@ -102,6 +107,7 @@ def main():
     work = os.path.join(args.dir, "vavirerezi-bench-%d" % os.getpid())
     os.mkdir(work)
     source, target = os.path.join(work, "in.bin"), os.path.join(work, "out.bin")
+    sparse, small = os.path.join(work, "sparse.bin"), os.path.join(work, "small.bin")
     try:
         with open(source, "wb") as f:
             for _ in range(args.size >> 20):
@@ -135,8 +141,31 @@ def main():
              lambda: timed("cat %s | %s encrypt --key %s | cat >/dev/null"
                            % (shlex.quote(source), quoted, KEY), shell=True)),
         ], args.rounds, args.size)
+        for command_name, secret in (("encrypt", ["--key", KEY]), ("mask", ["1", "2", "3", "4"])):
+            side_by_side("%s from the page cache to a pipe, --jobs 1 and 2" % command_name, [
+                ("%s --jobs %d | cat >/dev/null" % (command_name, jobs),
+                 lambda jobs=jobs: timed("%s %s --jobs %d %s %s | cat >/dev/null" % (
+                     quoted, command_name, jobs, " ".join(secret), shlex.quote(source)),
+                     shell=True))
+                for jobs in (1, 2)], args.rounds, args.size)
+            for jobs in (1, 2):
+                _, peak = timed(command + [command_name, "--jobs", str(jobs)] + secret +
+                                [source, target])
+                print("peak resident memory, %s --jobs %d (file to file): %.1f MiB"
+                      % (command_name, jobs, peak / 1024.0))
+        with open(sparse, "wb") as f:
+            f.truncate(100 * 10 ** 9)
+        with open(small, "wb") as f:
+            f.write(os.urandom(1 << 20))
+        side_by_side("the last MiB of 100 GB by --skip, against a 1 MiB file", [
+            ("mask of a 1 MiB file", lambda: timed(command + ["mask", "--quiet", "1", "2", "3",
+                                                              "4", small, target])),
+            ("mask --skip to the last MiB of 100 GB (sparse)", lambda: timed(
+                command + ["mask", "--quiet", "--skip", str(100 * 10 ** 9 - (1 << 20)), "1", "2",
+                           "3", "4", sparse, target])),
+        ], args.rounds, 1 << 20)
     finally:
-        for path in (source, target):
+        for path in (source, target, sparse, small):
             if os.path.exists(path):
                 os.unlink(path)
         os.rmdir(work)

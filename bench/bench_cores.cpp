@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <memory>
@@ -91,10 +92,10 @@ Buffers buffers(size_t bytes, size_t in_at, size_t out_at, uint8_t fill) {
 // Buffers 64-byte aligned, and at sizes that Python hands over unaligned
 // also both at 48 past a line, in rows named with " +48": each row against
 // memcpy at its own alignment, timed in the same rounds.
-std::vector<size_t> alignments_for(size_t bytes) {
+std::vector<std::pair<size_t, size_t>> alignments_for(size_t bytes) {
     if (bytes == 65536 || bytes == (1u << 20))
-        return {0, 48};
-    return {0};
+        return {{0, 0}, {48, 48}};
+    return {{0, 0}};
 }
 
 // The suffix of the rows with input at `in_at` bytes past a line and output
@@ -122,6 +123,25 @@ void report_by_alignment(const std::string &job, size_t bytes, const std::vector
     }
 }
 
+// Contenders on buffers of `bytes` at each of `alignments` (input and output
+// bytes past a line), as `add` appends them for an input, an output and the
+// suffix of their rows: all timed in the same rounds, reported by alignment.
+template <typename Add>
+void measure_by_alignment(const std::string &job, size_t bytes,
+                          const std::vector<std::pair<size_t, size_t>> &alignments, uint8_t fill,
+                          int rounds, double sample, const std::string &baseline, Add add) {
+    std::vector<Buffers> bufs;
+    std::vector<Contender> c;
+    std::vector<std::string> at;
+    for (auto [in_at, out_at] : alignments) {
+        bufs.push_back(buffers(bytes, in_at, out_at, fill));
+        std::string suffix = alignment_suffix(in_at, out_at);
+        add(c, bufs.back().in, bufs.back().out, suffix);
+        at.resize(c.size(), suffix);
+    }
+    report_by_alignment(job, bytes, measure(c, rounds, sample), at, baseline);
+}
+
 // From output 16 on, the whole blocks start 4 x 608 bytes in, on a line where
 // the buffers start on one: a partial block first, and the blocks at the
 // buffers' alignment.
@@ -131,37 +151,29 @@ const uint32_t bench_offset = 16;
 void bench_keystream() {
     const uint32_t *key = bench_key;
     const uint32_t offset = bench_offset;
-    for (size_t bytes : sizes) {
-        std::vector<Buffers> bufs;
-        std::vector<Contender> c;
-        std::vector<std::string> at;
-        for (size_t a : alignments_for(bytes)) {
-            bufs.push_back(buffers(bytes, a, a, 0x5a));
-            std::string suffix = alignment_suffix(a, a);
-            const uint8_t *ip = bufs.back().in;
-            uint8_t *op = bufs.back().out;
-            c.push_back({"reference (word at a time)" + suffix,
-                         [=] { ref_mt_xor(key, offset, ip, op, bytes); }});
-            c.push_back({"mt_xor_keystream (dispatch)" + suffix, [=] {
-                             MtState state;
-                             mt_xor_seeded(&state, key, 3, offset, ip, op, bytes);
-                         }});
-            for (int i = 0; i < mt_implementation_count; i++)
-                if (mt_implementation_available(i))
-                    c.push_back({mt_implementation_name(i) + suffix, [=] {
-                                     MtState state;
-                                     mt_xor_seeded_by(i, &state, key, 3, offset, ip, op, bytes);
-                                 }});
-            c.push_back({"memcpy" + suffix, [=] {
-                             std::memcpy(op, ip, bytes);
-                             sink = op[bytes / 2];
-                         }});
-            at.resize(c.size(), suffix);
-        }
-        report_by_alignment("keystream xor", bytes,
-                            measure(c, rounds_for(bytes), sample_for(bytes)), at,
-                            "reference (word at a time)");
-    }
+    for (size_t bytes : sizes)
+        measure_by_alignment(
+            "keystream xor", bytes, alignments_for(bytes), 0x5a, rounds_for(bytes),
+            sample_for(bytes), "reference (word at a time)",
+            [&](std::vector<Contender> &c, const uint8_t *ip, uint8_t *op,
+                const std::string &suffix) {
+                c.push_back({"reference (word at a time)" + suffix,
+                             [=] { ref_mt_xor(key, offset, ip, op, bytes); }});
+                c.push_back({"mt_xor_keystream (dispatch)" + suffix, [=] {
+                                 MtState state;
+                                 mt_xor_seeded(&state, key, 3, offset, ip, op, bytes);
+                             }});
+                for (int i = 0; i < mt_implementation_count; i++)
+                    if (mt_implementation_available(i))
+                        c.push_back({mt_implementation_name(i) + suffix, [=] {
+                                         MtState state;
+                                         mt_xor_seeded_by(i, &state, key, 3, offset, ip, op, bytes);
+                                     }});
+                c.push_back({"memcpy" + suffix, [=] {
+                                 std::memcpy(op, ip, bytes);
+                                 sink = op[bytes / 2];
+                             }});
+            });
     // Fixed cost of a call: seeding and the first regeneration, no data.
     uint8_t b = 0;
     std::vector<Contender> c = {
@@ -188,33 +200,28 @@ void bench_tunings(std::vector<size_t> tuning_sizes) {
     }
     if (tuning_sizes.empty())
         tuning_sizes = {4096, 65536, 256u << 10, 1u << 20, 16u << 20};
-    const std::pair<size_t, size_t> alignments[] = {{0, 0}, {16, 16}, {48, 48}, {16, 48}, {48, 16}};
-    for (size_t bytes : tuning_sizes) {
-        std::vector<Buffers> bufs;
-        std::vector<Contender> c;
-        std::vector<std::string> at;
-        for (auto [in_at, out_at] : alignments) {
-            bufs.push_back(buffers(bytes, in_at, out_at, 0x5a));
-            std::string suffix = alignment_suffix(in_at, out_at);
-            const uint8_t *ip = bufs.back().in;
-            uint8_t *op = bufs.back().out;
-            for (int t = 0; t < mt_impl::avx512_tuning_count; t++)
-                c.push_back({std::string("avx512 ") + mt_impl::avx512_tuning_name(t) + suffix, [=] {
-                                 MtState state;
-                                 mt_seed_by_array(&state, bench_key, 3);
-                                 mt_regenerate_avx512(&state, &state);
-                                 uint32_t index = bench_offset;
-                                 mt_impl::xor_keystream_avx512_tuned(t, &state, &index, ip, op,
-                                                                     bytes, bytes);
-                             }});
-            c.push_back({"memcpy" + suffix, [=] {
-                             std::memcpy(op, ip, bytes);
-                             sink = op[bytes / 2];
+    const std::vector<std::pair<size_t, size_t>> alignments = {
+        {0, 0}, {16, 16}, {48, 48}, {16, 48}, {48, 16}};
+    for (size_t bytes : tuning_sizes)
+        measure_by_alignment(
+            "keystream xor", bytes, alignments, 0x5a, 101, 0.002, "memcpy",
+            [&](std::vector<Contender> &c, const uint8_t *ip, uint8_t *op,
+                const std::string &suffix) {
+                for (int t = 0; t < mt_impl::avx512_tuning_count; t++)
+                    c.push_back(
+                        {std::string("avx512 ") + mt_impl::avx512_tuning_name(t) + suffix, [=] {
+                             MtState state;
+                             mt_seed_by_array(&state, bench_key, 3);
+                             mt_regenerate_avx512(&state, &state);
+                             uint32_t index = bench_offset;
+                             mt_impl::xor_keystream_avx512_tuned(t, &state, &index, ip, op, bytes,
+                                                                 bytes);
                          }});
-            at.resize(c.size(), suffix);
-        }
-        report_by_alignment("keystream xor", bytes, measure(c, 101, 0.002), at, "memcpy");
-    }
+                c.push_back({"memcpy" + suffix, [=] {
+                                 std::memcpy(op, ip, bytes);
+                                 sink = op[bytes / 2];
+                             }});
+            });
 #endif
 }
 
@@ -236,39 +243,33 @@ void bench_blowfish() {
     for (int encrypt : {1, 0}) {
         std::string job = encrypt ? "bf encrypt" : "bf decrypt";
         for (size_t bytes : sizes) {
-            std::vector<Buffers> bufs;
-            std::vector<Contender> c;
-            std::vector<std::string> at;
             size_t nb = bytes / 8;
-            for (size_t a : alignments_for(bytes)) {
-                bufs.push_back(buffers(bytes, a, a, 0x33));
-                std::string suffix = alignment_suffix(a, a);
-                const uint8_t *ip = bufs.back().in;
-                uint8_t *op = bufs.back().out;
-                c.push_back({"reference (block at a time)" + suffix,
-                             [&, ip, op] { ref_bf_ecb(&ref, ip, op, nb, encrypt); }});
-                c.push_back({"bf_crypt_blocks (dispatch)" + suffix,
-                             [&, ip, op] { bf_crypt_blocks(ip, &ctx, op, nb, encrypt); }});
-                for (int i = 0; i < bf_implementation_count; i++)
-                    if (bf_implementation_available(i))
-                        c.push_back({bf_implementation_name(i) + suffix, [&, i, ip, op] {
-                                         bf_crypt_blocks_by(i, ip, &ctx, op, nb, encrypt);
-                                     }});
-                c.push_back({"openssl BF_ecb_encrypt" + suffix, [&, ip, op] {
-                                 for (size_t b = 0; b < nb; b++)
-                                     BF_ecb_encrypt(ip + 8 * b, op + 8 * b, &ossl,
-                                                    encrypt ? BF_ENCRYPT : BF_DECRYPT);
-                             }});
-                c.push_back({"libgcrypt ecb" + suffix, [&, ip, op] {
-                                 if (encrypt)
-                                     gcry_cipher_encrypt(gc, op, bytes, ip, bytes);
-                                 else
-                                     gcry_cipher_decrypt(gc, op, bytes, ip, bytes);
-                             }});
-                at.resize(c.size(), suffix);
-            }
-            report_by_alignment(job, bytes, measure(c, rounds_for(bytes), sample_for(bytes)), at,
-                                "reference (block at a time)");
+            measure_by_alignment(
+                job, bytes, alignments_for(bytes), 0x33, rounds_for(bytes), sample_for(bytes),
+                "reference (block at a time)",
+                [&](std::vector<Contender> &c, const uint8_t *ip, uint8_t *op,
+                    const std::string &suffix) {
+                    c.push_back({"reference (block at a time)" + suffix,
+                                 [&, ip, op] { ref_bf_ecb(&ref, ip, op, nb, encrypt); }});
+                    c.push_back({"bf_crypt_blocks (dispatch)" + suffix,
+                                 [&, ip, op] { bf_crypt_blocks(ip, &ctx, op, nb, encrypt); }});
+                    for (int i = 0; i < bf_implementation_count; i++)
+                        if (bf_implementation_available(i))
+                            c.push_back({bf_implementation_name(i) + suffix, [&, i, ip, op] {
+                                             bf_crypt_blocks_by(i, ip, &ctx, op, nb, encrypt);
+                                         }});
+                    c.push_back({"openssl BF_ecb_encrypt" + suffix, [&, ip, op] {
+                                     for (size_t b = 0; b < nb; b++)
+                                         BF_ecb_encrypt(ip + 8 * b, op + 8 * b, &ossl,
+                                                        encrypt ? BF_ENCRYPT : BF_DECRYPT);
+                                 }});
+                    c.push_back({"libgcrypt ecb" + suffix, [&, ip, op] {
+                                     if (encrypt)
+                                         gcry_cipher_encrypt(gc, op, bytes, ip, bytes);
+                                     else
+                                         gcry_cipher_decrypt(gc, op, bytes, ip, bytes);
+                                 }});
+                });
         }
     }
     BlowfishContext scratch;

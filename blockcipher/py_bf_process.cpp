@@ -96,68 +96,58 @@ int key_convert(const char *name, PyObject *vals14, uint8_t key[key_bytes]) {
 
 namespace {
 
-// From this size on other threads run during the work (for bf_process, the
-// key schedule and the blocks; for a BfCipher, the blocks), which takes a few
-// microseconds at the least.
+// From this size on other threads run while the blocks are transformed,
+// which takes a few microseconds at the least.
 constexpr size_t gil_release_min = 8192;
 
-// CPython pins a buffer while a call holds it, so data is taken first, as the
-// argument parser always took it, and its errors come first. PyPy lets a held
-// buffer be freed or resized (an mmap closed, a bytearray grown), so there
-// everything that runs Python code (the direction's __index__, the key's
-// __len__, __getitem__ and items) comes before any buffer is held.
-#ifdef PYPY_VERSION
-constexpr bool python_code_first = true;
-#else
-constexpr bool python_code_first = false;
-#endif
+// The 56-byte key of `vals14`, checked and converted: Python code runs here
+// (the key's __len__ and __getitem__, its items' conversions), so callers
+// take it before they take any buffer. Returns 0, or -1 with the error set.
+int cipher_key(const char *name, PyObject *vals14, uint8_t key[key_bytes]) {
+    return key_check(vals14) < 0 || key_convert(name, vals14, key) < 0 ? -1 : 0;
+}
+
+// The transform of a keyed context over a transfer: the one path of
+// bf_process and of BfCipher's methods.
+PyObject *cipher_run(Transfer *t, const BlowfishContext *context, int encrypt) {
+    return transfer_run(t, gil_release_min, NULL,
+                        [context, encrypt](const uint8_t *in, uint8_t *out, size_t len) {
+                            bf_crypt_bytes(in, context, out, len, encrypt);
+                        });
+}
 
 } // namespace
 
-// One call is a key schedule of its own, in a context from PyMem_Malloc,
-// scheduled and used without the interpreter lock for large data.
+// A one-shot BfCipher: the direction and the key first (they may run Python
+// code), then a context from PyMem_Malloc keyed as a BfCipher is, the data
+// and output= taken, the transform, and the context wiped and freed.
 PyObject *py_bf_process(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                         PyObject *kwnames) {
     (void)self;
     constexpr const char *name = "bf_process";
     PyObject *arg[3], *output;
-    if (parse_arguments(name, args, nargs, kwnames, 3, arg, &output) < 0)
-        return NULL;
-    Transfer t{};
     int encrypt;
     uint8_t key[key_bytes];
-    BlowfishContext *context = NULL;
-    if (!python_code_first && transfer_open_data(&t, name, arg[0]) < 0)
-        goto failed;
-    if (int_argument(name, 3, arg[2], &encrypt) < 0)
-        goto failed;
-    if (!python_code_first && transfer_open_output(&t, name, output) < 0)
-        goto failed;
-    if (key_check(arg[1]) < 0)
-        goto failed;
-    context = static_cast<BlowfishContext *>(PyMem_Malloc(sizeof(BlowfishContext)));
+    if (parse_arguments(name, args, nargs, kwnames, 3, arg, &output) < 0 ||
+        int_argument(name, 3, arg[2], &encrypt) < 0 || cipher_key(name, arg[1], key) < 0)
+        return NULL;
+    BlowfishContext *context =
+        static_cast<BlowfishContext *>(PyMem_Malloc(sizeof(BlowfishContext)));
     if (context == NULL) {
-        PyErr_NoMemory();
-        goto failed;
+        wipe(key, sizeof key);
+        return PyErr_NoMemory();
     }
-    if (key_convert(name, arg[1], key) < 0)
-        goto failed;
-    if (python_code_first && transfer_open(&t, name, arg[0], output) < 0)
-        goto failed;
-    {
-        PyObject *result = transfer_run(&t, gil_release_min, NULL,
-                                        [&](const uint8_t *in, uint8_t *out, size_t len) {
-                                            bf_key_setup(context, key, sizeof key);
-                                            bf_crypt_bytes(in, context, out, len, encrypt);
-                                        });
-        PyMem_Free(context);
-        return result;
-    }
-
-failed:
-    transfer_close(&t);
+    bf_key_setup(context, key, sizeof key);
+    wipe(key, sizeof key);
+    Transfer t{};
+    PyObject *result = NULL;
+    if (transfer_open(&t, name, arg[0], output) < 0)
+        transfer_close(&t);
+    else
+        result = cipher_run(&t, context, encrypt);
+    wipe(context, sizeof *context);
     PyMem_Free(context);
-    return NULL;
+    return result;
 }
 
 // BfCipher: the scheduled key inside the object, unchanged after it is made
@@ -173,11 +163,9 @@ PyObject *cipher_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     constexpr const char *name = "BfCipher";
     PyObject *vals14;
     uint8_t key[key_bytes];
-    if (type->tp_new != cipher_new) // PyPy: BfCipher.__new__(another type)
-        return PyErr_Format(PyExc_TypeError, "BfCipher.__new__(%.100s): not a BfCipher type",
-                            type->tp_name);
-    if (parse_constructor_arguments(name, args, kwargs, 1, &vals14) < 0 || key_check(vals14) < 0 ||
-        key_convert(name, vals14, key) < 0)
+    if (!object_new_check(type, cipher_new, name) ||
+        parse_constructor_arguments(name, args, kwargs, 1, &vals14) < 0 ||
+        cipher_key(name, vals14, key) < 0)
         return NULL;
     PyObject *self = type->tp_alloc(type, 0);
     if (self != NULL) {
@@ -200,11 +188,7 @@ PyObject *cipher_transform(PyObject *self, const char *name, int encrypt, PyObje
         transfer_close(&t);
         return NULL;
     }
-    const BlowfishContext *context = &reinterpret_cast<BfCipherObject *>(self)->context;
-    return transfer_run(&t, gil_release_min, NULL,
-                        [context, encrypt](const uint8_t *in, uint8_t *out, size_t len) {
-                            bf_crypt_bytes(in, context, out, len, encrypt);
-                        });
+    return cipher_run(&t, &reinterpret_cast<BfCipherObject *>(self)->context, encrypt);
 }
 
 PyObject *cipher_encrypt(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
@@ -215,13 +199,6 @@ PyObject *cipher_encrypt(PyObject *self, PyObject *const *args, Py_ssize_t nargs
 PyObject *cipher_decrypt(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                          PyObject *kwnames) {
     return cipher_transform(self, "BfCipher.decrypt", 0, args, nargs, kwnames);
-}
-
-PyObject *cipher_reduce(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                        PyObject *kwnames) {
-    if (parse_arguments("BfCipher.__reduce__", args, nargs, kwnames, 0, NULL, NULL) < 0)
-        return NULL;
-    return PyErr_Format(PyExc_TypeError, "cannot pickle '%.100s' object", Py_TYPE(self)->tp_name);
 }
 
 const char cipher_doc[] =
@@ -257,7 +234,7 @@ const char cipher_decrypt_doc[] =
 PyMethodDef cipher_methods[] = {
     {"encrypt", VECTOR_ENTRY(cipher_encrypt), METH_FASTCALL | METH_KEYWORDS, cipher_encrypt_doc},
     {"decrypt", VECTOR_ENTRY(cipher_decrypt), METH_FASTCALL | METH_KEYWORDS, cipher_decrypt_doc},
-    {"__reduce__", VECTOR_ENTRY(cipher_reduce), METH_FASTCALL | METH_KEYWORDS, NULL},
+    {"__reduce__", VECTOR_ENTRY(object_reduce), METH_FASTCALL | METH_KEYWORDS, NULL},
     {NULL, NULL, 0, NULL},
 };
 
@@ -281,9 +258,8 @@ PyType_Spec bf_cipher_spec = {
 
 #else
 
-// Python 2.7, in the order this build has always kept: the key checked, a context from
-// PyMem_Malloc, the items converted and the key scheduled into it, then an output buffer (one byte
-// for empty data) copied into the result string.
+// Python 2.7: the key checked, a context from PyMem_Malloc, the items converted and the key
+// scheduled into it, then an output buffer copied into the result string.
 PyObject *py_bf_process(PyObject *self, PyObject *args) {
     (void)self;
     const char *data;
@@ -296,7 +272,7 @@ PyObject *py_bf_process(PyObject *self, PyObject *args) {
         return NULL;
 
     PyObject *result = NULL;
-    uint8_t *output = NULL;
+    uint8_t *output; // freed by string_result
     uint8_t key[key_bytes];
     BlowfishContext *context =
         static_cast<BlowfishContext *>(PyMem_Malloc(sizeof(BlowfishContext)));
@@ -311,19 +287,16 @@ PyObject *py_bf_process(PyObject *self, PyObject *args) {
         goto done;
     bf_key_setup(context, key, static_cast<int32_t>(sizeof key));
 
-    output = static_cast<uint8_t *>(PyMem_Malloc(len > 0 ? static_cast<size_t>(len) : 1));
-    if (output == NULL) {
-        PyErr_NoMemory();
-        goto done;
+    output = output_buffer(len);
+    if (output != NULL) {
+        bf_crypt_bytes(reinterpret_cast<const uint8_t *>(data), context, output,
+                       static_cast<size_t>(len), encrypt);
+        PyMem_Free(context);
+        context = NULL;
+        result = string_result(output, len);
     }
-    bf_crypt_bytes(reinterpret_cast<const uint8_t *>(data), context, output,
-                   static_cast<size_t>(len), encrypt);
-    PyMem_Free(context);
-    context = NULL;
-    result = PyString_FromStringAndSize(reinterpret_cast<const char *>(output), len);
 
 done:
-    PyMem_Free(output);
     PyMem_Free(context);
     return result;
 }

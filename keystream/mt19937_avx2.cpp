@@ -38,29 +38,16 @@ MT_AVX2 inline __m256i temper8(__m256i y) {
     return _mm256_xor_si256(y, _mm256_srli_epi32(y, 18));
 }
 
+// Words k to k + 7 of `d` twisted in place, their far words `far` on.
+MT_AVX2 inline void twist8_at(uint32_t *d, int k, int far) {
+    __m256i r = twist8(load8(d + k), load8(d + k + 1), load8(d + k + far));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + k), r);
+}
+
 } // namespace
 
-// Words 0 to 226 read only old words, so any number of lanes may run at once.
-// Words 227 to 622 read the new word 227 places back, which is far enough
-// behind for eight lanes. Word 623 reads the new word 0.
 MT_AVX2 void mt_regenerate_avx2(const MtState *source, MtState *destination) {
-    uint32_t *d = destination->word;
-    if (source != destination)
-        std::memcpy(d, source->word, sizeof destination->word);
-    int k = 0;
-    for (; k + 8 <= mt_n - mt_m; k += 8) {
-        __m256i r = twist8(load8(d + k), load8(d + k + 1), load8(d + k + mt_m));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + k), r);
-    }
-    for (; k < mt_n - mt_m; k++)
-        d[k] = twist(d[k], d[k + 1], d[k + mt_m]);
-    for (; k + 8 <= mt_n - 1; k += 8) {
-        __m256i r = twist8(load8(d + k), load8(d + k + 1), load8(d + k + (mt_m - mt_n)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + k), r);
-    }
-    for (; k < mt_n - 1; k++)
-        d[k] = twist(d[k], d[k + 1], d[k + (mt_m - mt_n)]);
-    d[mt_n - 1] = twist(d[mt_n - 1], d[0], d[mt_m - 1]);
+    mt_impl::regenerate_by_vectors<8, twist8_at>(source, destination);
 }
 
 MT_AVX2 void mt_impl::xor_span_avx2(const uint32_t *words, const uint8_t *in, uint8_t *out,

@@ -69,26 +69,15 @@ MT_AVX512 inline __m512i temper_xor16(__m512i y, __m512i data) {
     return _mm512_ternarylogic_epi32(data, y, _mm512_srli_epi32(y, 18), ternlog_xor3);
 }
 
+// Words k to k + 15 of `d` twisted in place, their far words `far` on.
+MT_AVX512 inline void twist16_at(uint32_t *d, int k, int far) {
+    _mm512_storeu_si512(d + k, twist16(load16(d + k), load16(d + k + 1), load16(d + k + far)));
+}
+
 } // namespace
 
-// Each segment by whole vectors, then word by word: words 227 to 622 read new
-// words 227 places back, far enough behind that sixteen lanes never read a
-// word the same vector writes.
 MT_AVX512 void mt_regenerate_avx512(const MtState *source, MtState *destination) {
-    uint32_t *d = destination->word;
-    if (source != destination)
-        std::memcpy(d, source->word, sizeof destination->word);
-    int k = 0;
-    for (; k + lanes <= seg1_end; k += lanes)
-        _mm512_storeu_si512(d + k, twist16(load16(d + k), load16(d + k + 1), load16(d + k + mt_m)));
-    for (; k < seg1_end; k++)
-        d[k] = twist(d[k], d[k + 1], d[k + mt_m]);
-    for (; k + lanes <= seg2_end; k += lanes)
-        _mm512_storeu_si512(
-            d + k, twist16(load16(d + k), load16(d + k + 1), load16(d + k + (mt_m - mt_n))));
-    for (; k < seg2_end; k++)
-        d[k] = twist(d[k], d[k + 1], d[k + (mt_m - mt_n)]);
-    d[mt_n - 1] = twist(d[mt_n - 1], d[0], d[mt_m - 1]);
+    mt_impl::regenerate_by_vectors<lanes, twist16_at>(source, destination);
 }
 
 namespace {

@@ -2,6 +2,8 @@
 #ifndef VAVIREREZI_MT19937_IMPL_H
 #define VAVIREREZI_MT19937_IMPL_H
 
+#include <cstring>
+
 #include "mt19937.h"
 
 namespace mt_impl {
@@ -9,6 +11,32 @@ namespace mt_impl {
 inline uint32_t twist(uint32_t cur, uint32_t next, uint32_t far) {
     uint32_t y = (cur & mt_upper_mask) | (next & mt_lower_mask);
     return far ^ (y >> 1) ^ ((0u - (y & 1u)) & mt_matrix_a);
+}
+
+// Regeneration by vectors of `lanes` words, TwistVector(d, k, far) storing
+// the twist of words k to k + lanes - 1 of `d` (their next words one on,
+// their far words `far` on): each segment by whole vectors, then word by
+// word. Words 227 to 622 read new words 227 places back, far enough behind
+// that a vector never reads a word it writes; word 623 reads the new word 0.
+// Always inlined, with no vector code of its own: TwistVector is compiled,
+// and inlined, only for the target of the function that calls this.
+template <int lanes, void (*TwistVector)(uint32_t *, int, int)>
+__attribute__((always_inline)) inline void regenerate_by_vectors(const MtState *source,
+                                                                 MtState *destination) {
+    static_assert(lanes <= mt_n - mt_m, "a vector reads no word it writes");
+    uint32_t *d = destination->word;
+    if (source != destination)
+        std::memcpy(d, source->word, sizeof destination->word);
+    int k = 0;
+    for (; k + lanes <= mt_n - mt_m; k += lanes)
+        TwistVector(d, k, mt_m);
+    for (; k < mt_n - mt_m; k++)
+        d[k] = twist(d[k], d[k + 1], d[k + mt_m]);
+    for (; k + lanes <= mt_n - 1; k += lanes)
+        TwistVector(d, k, mt_m - mt_n);
+    for (; k < mt_n - 1; k++)
+        d[k] = twist(d[k], d[k + 1], d[k + (mt_m - mt_n)]);
+    d[mt_n - 1] = twist(d[mt_n - 1], d[0], d[mt_m - 1]);
 }
 
 // XORs `n` bytes with the tempered `words` (ceil(n / 4) of them are read).

@@ -68,13 +68,7 @@ void reduce_plain(uint64_t *r, uint64_t *g) {
 void mt_jump_impl::power_plain(MtJumpScratch *scratch, uint64_t m) {
     uint64_t *g = scratch->poly;
     uint64_t *r = scratch->product + product_lead;
-    uint32_t lead;
-    int rest;
-    split_exponent(m, &lead, &rest);
-    std::memset(g, 0, sizeof scratch->poly);
-    g[lead / 64] = uint64_t{1} << (lead % 64);
-    std::memset(scratch->product, 0, sizeof scratch->product);
-    for (int bit = rest - 1; bit >= 0; bit--) {
+    for (int bit = start_power(scratch, m) - 1; bit >= 0; bit--) {
         for (int k = 0; k < mt_jump_poly_words; k++) {
             r[2 * k] = spread32(static_cast<uint32_t>(g[k]));
             r[2 * k + 1] = spread32(static_cast<uint32_t>(g[k] >> 32));

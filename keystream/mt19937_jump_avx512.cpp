@@ -76,27 +76,21 @@ MT_JUMP_AVX512 void square(const uint64_t *g, uint64_t *r, bool times_x) {
 
 // The reduction of the portable implementation, 448 bits at a time: a
 // piece of seven words, shifted, fills one vector, so each low term costs a
-// funnel shift (VPSHLDVQ) and one vector XORed into memory.
-struct ShiftCounts {
-    uint64_t of[low_terms];
+// funnel shift (VPSHLDVQ) and one vector XORed into memory. P's low terms
+// in term_order, each its shift and word offset.
+struct OrderedTerms {
+    uint64_t shift[low_terms]; // 64-bit, as the counts are broadcast
+    uint16_t word[low_terms];
 };
-constexpr ShiftCounts make_shift_counts() {
-    ShiftCounts c{};
-    for (int t = 0; t < low_terms; t++)
-        c.of[t] = low_term.shift[term_order.of[t]];
-    return c;
+constexpr OrderedTerms make_ordered_terms() {
+    OrderedTerms o{};
+    for (int t = 0; t < low_terms; t++) {
+        o.shift[t] = low_term.shift[term_order.of[t]];
+        o.word[t] = low_term.word[term_order.of[t]];
+    }
+    return o;
 }
-constexpr ShiftCounts shift_count = make_shift_counts();
-struct WordOffsets {
-    uint16_t of[low_terms];
-};
-constexpr WordOffsets make_word_offsets() {
-    WordOffsets w{};
-    for (int t = 0; t < low_terms; t++)
-        w.of[t] = low_term.word[term_order.of[t]];
-    return w;
-}
-constexpr WordOffsets word_offset = make_word_offsets();
+constexpr OrderedTerms ordered_term = make_ordered_terms();
 
 MT_JUMP_AVX512 void reduce(uint64_t *r, uint64_t *g) {
     constexpr int piece = 7;
@@ -119,8 +113,8 @@ MT_JUMP_AVX512 void reduce(uint64_t *r, uint64_t *g) {
         __m512i below = _mm512_alignr_epi64(h, _mm512_setzero_si512(), 7); // [0, h0 .. h6]
         uint64_t *base = r + (w0 - (top_word + 1));
         for (int t = 0; t < low_terms; t++) {
-            uint64_t *d = base + word_offset.of[t];
-            __m512i count = _mm512_set1_epi64(static_cast<long long>(shift_count.of[t]));
+            uint64_t *d = base + ordered_term.word[t];
+            __m512i count = _mm512_set1_epi64(static_cast<long long>(ordered_term.shift[t]));
             __m512i v = _mm512_shldv_epi64(h, below, count);
             _mm512_storeu_si512(d, _mm512_xor_si512(_mm512_loadu_si512(d), v));
         }
@@ -134,13 +128,7 @@ MT_JUMP_AVX512 void reduce(uint64_t *r, uint64_t *g) {
 MT_JUMP_AVX512 void mt_jump_impl::power_avx512(MtJumpScratch *scratch, uint64_t m) {
     uint64_t *g = scratch->poly;
     uint64_t *r = scratch->product + product_lead;
-    uint32_t lead;
-    int rest;
-    split_exponent(m, &lead, &rest);
-    std::memset(g, 0, sizeof scratch->poly);
-    g[lead / 64] = uint64_t{1} << (lead % 64);
-    std::memset(scratch->product, 0, sizeof scratch->product);
-    for (int bit = rest - 1; bit >= 0; bit--) {
+    for (int bit = start_power(scratch, m) - 1; bit >= 0; bit--) {
         square(g, r, m >> bit & 1);
         reduce(r, g);
     }

@@ -3,6 +3,8 @@
 #ifndef VAVIREREZI_MT19937_JUMP_IMPL_H
 #define VAVIREREZI_MT19937_JUMP_IMPL_H
 
+#include <cstring>
+
 #include "mt19937_jump.h"
 #include "mt19937_jump_poly.h"
 
@@ -48,13 +50,18 @@ constexpr uint64_t top_mask = (uint64_t{1} << top_bits) - 1; // those bits
 constexpr int product_words = 2 * mt_jump_poly_words;        // 624
 constexpr int product_lead = 8;                              // pad words below
 
-// The exponent m's leading bits that give x^e directly (e < the degree),
-// and how many bits of m are left after them.
-inline void split_exponent(uint64_t m, uint32_t *lead, int *rest) {
+// The start of x^m mod P by each implementation: m's leading bits give
+// x^e directly (e < the degree) in scratch->poly, and the product's words
+// are cleared; returns how many bits of m are left, each then taken from
+// the top by a square (times x where the bit is set) and a reduction.
+inline int start_power(MtJumpScratch *scratch, uint64_t m) {
     int length = 64 - __builtin_clzll(m | 1);
     int take = length < 14 ? length : 14; // 2^14 <= 19937
-    *lead = static_cast<uint32_t>(m >> (length - take));
-    *rest = length - take;
+    uint32_t lead = static_cast<uint32_t>(m >> (length - take));
+    std::memset(scratch->poly, 0, sizeof scratch->poly);
+    scratch->poly[lead / 64] = uint64_t{1} << (lead % 64);
+    std::memset(scratch->product, 0, sizeof scratch->product);
+    return length - take;
 }
 
 // g = x^m mod P into scratch->poly, by each implementation.

@@ -29,24 +29,41 @@ int seed_arguments(const char *name, PyObject *const *args, int first, uint32_t 
     return u32_argument(name, first + 3, args[3], offset);
 }
 
+// The key stream of `stream` over a transfer, holding `lock` if there is one:
+// the one path of mt_xor_bytes and MtKeyStream.xor. A call that would take
+// the stream past byte 2**64 - 1 raises OverflowError and takes nothing.
+PyObject *keystream_run(Transfer *t, const char *name, MtStream *stream, ObjectLock *lock) {
+    bool past_end = false; // checked with the work, under the lock
+    PyObject *result = transfer_run(
+        t, gil_release_min, lock, [stream, &past_end](const uint8_t *in, uint8_t *out, size_t len) {
+            past_end = len > UINT64_MAX - stream->position;
+            if (!past_end)
+                mt_stream_xor(stream, in, out, len);
+        });
+    if (result != NULL && past_end) {
+        Py_DECREF(result);
+        return PyErr_Format(PyExc_OverflowError, "%s() would take the stream past byte 2**64 - 1",
+                            name);
+    }
+    return result;
+}
+
 } // namespace
 
-// One call is a stream of its own, made for the call and dropped after it:
-// its block comes from PyMem_Malloc, and the key stream is made without the
-// interpreter lock for large data (seeding, a couple of microseconds, is
-// done with it).
+// A one-shot MtKeyStream: the seeds and offset, the data and output= taken, a
+// stream from PyMem_Malloc seeded as an MtKeyStream is, the key stream, and
+// the stream wiped and freed.
 PyObject *py_mt_xor_bytes(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                           PyObject *kwnames) {
     (void)self;
     constexpr const char *name = "mt_xor_bytes";
     PyObject *arg[5], *output;
     uint32_t key[3], offset;
-    if (parse_arguments(name, args, nargs, kwnames, 5, arg, &output) < 0)
+    if (parse_arguments(name, args, nargs, kwnames, 5, arg, &output) < 0 ||
+        seed_arguments(name, arg + 1, 2, key, &offset) < 0)
         return NULL;
     Transfer t{};
-    if (transfer_open_data(&t, name, arg[0]) < 0 ||
-        seed_arguments(name, arg + 1, 2, key, &offset) < 0 ||
-        transfer_open_output(&t, name, output) < 0) {
+    if (transfer_open(&t, name, arg[0], output) < 0) {
         transfer_close(&t);
         return NULL;
     }
@@ -56,10 +73,9 @@ PyObject *py_mt_xor_bytes(PyObject *self, PyObject *const *args, Py_ssize_t narg
         return PyErr_NoMemory();
     }
     mt_stream_seed(stream, key, 3, offset);
-    PyObject *result = transfer_run(&t, gil_release_min, NULL,
-                                    [stream](const uint8_t *in, uint8_t *out, size_t len) {
-                                        mt_stream_xor(stream, in, out, len);
-                                    });
+    wipe(key, sizeof key);
+    PyObject *result = keystream_run(&t, name, stream, NULL);
+    wipe(stream, sizeof *stream);
     PyMem_Free(stream);
     return result;
 }
@@ -100,10 +116,8 @@ PyObject *keystream_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
     constexpr const char *name = "MtKeyStream";
     PyObject *arg[4];
     uint32_t key[3], offset;
-    if (type->tp_new != keystream_new) // PyPy: MtKeyStream.__new__(another type)
-        return PyErr_Format(PyExc_TypeError, "MtKeyStream.__new__(%.100s): not an MtKeyStream type",
-                            type->tp_name);
-    if (parse_constructor_arguments(name, args, kwargs, 4, arg) < 0 ||
+    if (!object_new_check(type, keystream_new, name) ||
+        parse_constructor_arguments(name, args, kwargs, 4, arg) < 0 ||
         seed_arguments(name, arg, 1, key, &offset) < 0)
         return NULL;
     PyObject *self = keystream_alloc(type);
@@ -130,19 +144,7 @@ PyObject *keystream_xor(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
         return NULL;
     }
     MtKeyStreamObject *s = as_keystream(self);
-    bool past_end = false; // checked with the work, under the stream's lock
-    PyObject *result = transfer_run(&t, gil_release_min, &s->lock,
-                                    [s, &past_end](const uint8_t *in, uint8_t *out, size_t len) {
-                                        past_end = len > UINT64_MAX - s->stream.position;
-                                        if (!past_end)
-                                            mt_stream_xor(&s->stream, in, out, len);
-                                    });
-    if (result != NULL && past_end) {
-        Py_DECREF(result);
-        return PyErr_Format(PyExc_OverflowError, "%s() would take the stream past byte 2**64 - 1",
-                            name);
-    }
-    return result;
+    return keystream_run(&t, name, &s->stream, &s->lock);
 }
 
 // Takes a copy of the stream under its lock.
@@ -285,13 +287,6 @@ PyObject *keystream_position(PyObject *self, void *) {
     return PyLong_FromUnsignedLongLong(position);
 }
 
-PyObject *keystream_reduce(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                           PyObject *kwnames) {
-    if (parse_arguments("MtKeyStream.__reduce__", args, nargs, kwnames, 0, NULL, NULL) < 0)
-        return NULL;
-    return PyErr_Format(PyExc_TypeError, "cannot pickle '%.100s' object", Py_TYPE(self)->tp_name);
-}
-
 const char keystream_doc[] =
     "MtKeyStream(seed0, seed1, seed2, offset, /)\n"
     "--\n"
@@ -345,7 +340,7 @@ PyMethodDef keystream_methods[] = {
     {"skip", VECTOR_ENTRY(keystream_skip), METH_FASTCALL | METH_KEYWORDS, keystream_skip_doc},
     {"seek", VECTOR_ENTRY(keystream_seek), METH_FASTCALL | METH_KEYWORDS, keystream_seek_doc},
     {"copy", VECTOR_ENTRY(keystream_copy), METH_FASTCALL | METH_KEYWORDS, keystream_copy_doc},
-    {"__reduce__", VECTOR_ENTRY(keystream_reduce), METH_FASTCALL | METH_KEYWORDS, NULL},
+    {"__reduce__", VECTOR_ENTRY(object_reduce), METH_FASTCALL | METH_KEYWORDS, NULL},
     {NULL, NULL, 0, NULL},
 };
 
@@ -378,10 +373,8 @@ PyType_Spec mt_keystream_spec = {
 
 #else
 
-// Python 2.7, in the order this build has always kept: a seed block and a working block from
-// PyMem_Malloc, the seed block freed once the working block is made from it, then an output buffer
-// (one byte for empty data, so that no allocation of zero bytes is asked for) copied into the
-// result string.
+// Python 2.7: a seed block and a working block from PyMem_Malloc, the seed block freed once the
+// working block is made from it, then an output buffer copied into the result string.
 PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
     (void)self;
     const char *data;
@@ -393,7 +386,7 @@ PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
     PyObject *result = NULL;
     MtState *seed_block = NULL;
     MtState *work = NULL;
-    uint8_t *output = NULL;
+    uint8_t *output; // freed by string_result
     const uint32_t key[3] = {static_cast<uint32_t>(seed0), static_cast<uint32_t>(seed1),
                              static_cast<uint32_t>(seed2)};
     // The read position is compared unsigned: any offset whose low 32 bits
@@ -416,19 +409,16 @@ PyObject *py_mt_xor_bytes(PyObject *self, PyObject *args) {
     PyMem_Free(seed_block);
     seed_block = NULL;
 
-    output = static_cast<uint8_t *>(PyMem_Malloc(len > 0 ? static_cast<size_t>(len) : 1));
-    if (output == NULL) {
-        PyErr_NoMemory();
-        goto done;
+    output = output_buffer(len);
+    if (output != NULL) {
+        mt_xor_keystream(work, &index, reinterpret_cast<const uint8_t *>(data), output,
+                         static_cast<size_t>(len));
+        PyMem_Free(work);
+        work = NULL;
+        result = string_result(output, len);
     }
-    mt_xor_keystream(work, &index, reinterpret_cast<const uint8_t *>(data), output,
-                     static_cast<size_t>(len));
-    PyMem_Free(work);
-    work = NULL;
-    result = PyString_FromStringAndSize(reinterpret_cast<const char *>(output), len);
 
 done:
-    PyMem_Free(output);
     PyMem_Free(work);
     PyMem_Free(seed_block);
     return result;

@@ -3,6 +3,7 @@
 #include "module.h"
 
 #if PY_MAJOR_VERSION >= 3
+#include "arguments.h"
 #include "../blockcipher/blowfish.h"
 #include "../keystream/mt19937.h"
 #include "../keystream/mt19937_jump.h"
@@ -176,6 +177,25 @@ bool object_check(PyObject *self, ObjectKind kind, const char *name, const char 
     PyErr_Format(PyExc_TypeError, "%s() needs an object made by %s(), not this %.100s object", name,
                  type_name, Py_TYPE(self)->tp_name);
     return false;
+}
+
+bool object_new_check(PyTypeObject *type, newfunc constructor, const char *type_name) {
+    if (type->tp_new == constructor)
+        return true;
+    PyErr_Format(PyExc_TypeError, "%s.__new__(%.100s): not the %s type", type_name, type->tp_name,
+                 type_name);
+    return false;
+}
+
+PyObject *object_reduce(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                        PyObject *kwnames) {
+    const char *type_name = Py_TYPE(self)->tp_name;
+    const char *dot = std::strrchr(type_name, '.');
+    char name[128];
+    PyOS_snprintf(name, sizeof name, "%.100s.__reduce__", dot != NULL ? dot + 1 : type_name);
+    if (parse_arguments(name, args, nargs, kwnames, 0, NULL, NULL) < 0)
+        return NULL;
+    return PyErr_Format(PyExc_TypeError, "cannot pickle '%.100s' object", type_name);
 }
 
 void object_dealloc(PyObject *self) {

@@ -26,6 +26,24 @@ inline PyObject *value_error_type() {
     return error_type;
 }
 
+// An entry function's output buffer of `len` bytes from PyMem_Malloc (one
+// byte for empty data, so that no allocation of zero bytes is asked for), or
+// NULL with MemoryError set.
+inline uint8_t *output_buffer(int len) {
+    void *p = PyMem_Malloc(len > 0 ? static_cast<size_t>(len) : 1);
+    if (p == NULL)
+        PyErr_NoMemory();
+    return static_cast<uint8_t *>(p);
+}
+
+// The result string copied from an entry function's output buffer, which is
+// then freed: a new reference, or NULL with the error set.
+inline PyObject *string_result(uint8_t *output, int len) {
+    PyObject *result = PyString_FromStringAndSize(reinterpret_cast<const char *>(output), len);
+    PyMem_Free(output);
+    return result;
+}
+
 #else
 
 // Entry functions behind the module's methods (vector calls): `self` is
@@ -73,6 +91,14 @@ struct ObjectHead {
 // Whether `self` is an object of `kind`; if not, raises TypeError naming the
 // method `name` and `type_name`, the constructor of the kind.
 bool object_check(PyObject *self, ObjectKind kind, const char *name, const char *type_name);
+
+// Whether `type` is the type whose constructor is `constructor`, as it is
+// unless Python code calls one type's __new__ for another (PyPy allows
+// T.__new__(S)); if not, raises TypeError naming `type_name`.
+bool object_new_check(PyTypeObject *type, newfunc constructor, const char *type_name);
+
+// __reduce__ of both object types: they hold keys, and are not pickled.
+PyObject *object_reduce(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames);
 
 // The deallocator of both object types: wipes and releases what the kind
 // holds (bf_cipher_clear, mt_keystream_clear), then frees the object.

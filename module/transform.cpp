@@ -40,44 +40,38 @@ int transfer_open_data(Transfer *t, const char *name, PyObject *data) {
 int transfer_open_output(Transfer *t, const char *name, PyObject *output) {
     if (output == NULL || output == Py_None)
         return 0;
-    const char *type_name = Py_TYPE(output)->tp_name;
-    if (!PyObject_CheckBuffer(output)) {
-        PyErr_Format(PyExc_TypeError,
-                     "%s() argument 'output' must be a writable bytes-like object or None, "
-                     "not %.100s",
-                     name, type_name);
-        return -1;
-    }
-    // Asked for as writable, so that an exporter of read-only memory refuses,
-    // and with its strides, so that a strided buffer is refused here rather
-    // than handed over as a copy that the result would never reach. A refusal
-    // (BufferError from CPython's exporters, ValueError from PyPy's) of a
-    // buffer that can be read is a read-only buffer: the refusal is cleared
-    // before the buffer is asked for again, so that no exporter (which may be
-    // Python code) runs with an error pending.
+    // Asked for once, as writable (so that an exporter of read-only memory
+    // refuses) and with its strides (so that a strided buffer is refused
+    // below rather than handed over as a copy that the result would never
+    // reach). A refusal (BufferError from CPython's exporters, ValueError from
+    // PyPy's) is worded as the interpreter's own conversion of a writable
+    // buffer words it; an exporter's other errors (an interrupt, a released
+    // memoryview) go on, prefixed.
     Py_buffer *view = &t->out_view;
-    bool writable = true;
-    if (PyObject_GetBuffer(output, view, PyBUF_STRIDES | PyBUF_WRITABLE) < 0) {
-        if (!PyErr_ExceptionMatches(PyExc_BufferError) &&
-            !PyErr_ExceptionMatches(PyExc_ValueError)) {
-            prefix_argument_error(name, "argument 'output'"); // the exporter's own error
-            return -1;
+    const char *type_name = Py_TYPE(output)->tp_name;
+    if (PyObject_CheckBuffer(output)) {
+        if (PyObject_GetBuffer(output, view, PyBUF_STRIDES | PyBUF_WRITABLE) == 0) {
+            t->out_held = true;
+        } else {
+            bool refused = PyErr_ExceptionMatches(PyExc_BufferError);
+#ifdef PYPY_VERSION
+            refused = refused || PyErr_ExceptionMatches(PyExc_ValueError);
+#endif
+            if (!refused) {
+                prefix_argument_error(name, "argument 'output'");
+                return -1;
+            }
+            PyErr_Clear();
         }
-        PyErr_Clear();
-        if (PyObject_GetBuffer(output, view, PyBUF_STRIDES) < 0) {
-            prefix_argument_error(name, "argument 'output'");
-            return -1;
-        }
-        writable = false; // held only to be refused below
     }
-    const uint8_t *o = static_cast<const uint8_t *>(view->buf);
+    const uint8_t *o = t->out_held ? static_cast<const uint8_t *>(view->buf) : NULL;
     const uintptr_t o_start = reinterpret_cast<uintptr_t>(o);
     const uintptr_t d_start = reinterpret_cast<uintptr_t>(t->in);
     const size_t n = t->len;
-    if (!writable || view->readonly)
+    if (!t->out_held || view->readonly)
         PyErr_Format(PyExc_TypeError,
-                     "%s() argument 'output' must be a writable bytes-like object, not "
-                     "read-only %.100s",
+                     "%s() argument 'output' must be read-write bytes-like object or None, not "
+                     "%.100s",
                      name, type_name);
     else if (!PyBuffer_IsContiguous(view, 'C'))
         PyErr_Format(PyExc_BufferError, "%s() argument 'output' must be a C-contiguous buffer",
@@ -89,11 +83,12 @@ int transfer_open_output(Transfer *t, const char *name, PyObject *output) {
         PyErr_Format(PyExc_ValueError, "%s() output overlaps data without being the same memory",
                      name);
     else {
-        t->out_held = true;
         t->out = static_cast<uint8_t *>(view->buf);
         return 0;
     }
-    PyBuffer_Release(view);
+    if (t->out_held)
+        PyBuffer_Release(view);
+    t->out_held = false;
     return -1;
 }
 

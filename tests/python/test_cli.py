@@ -75,11 +75,15 @@ class CommandTest(unittest.TestCase):
         # pipes, and the two mixed.
         modes = ["files", "pipes", "stdin to file", "file to stdout"]
         for command, want in self.commands:
-            for i, (n, chunk) in enumerate([(0, None), (9, "5"), (1000, "13"),
-                                            (100003, "0x1000")]):
+            # Threads (--jobs) over many small pieces, and over pieces of
+            # more than 8 MiB, past which a thread's key stream seeks.
+            for i, (n, chunk, jobs) in enumerate([
+                    (0, None, None), (9, "5", "2"), (1000, "13", "3"), (100003, "0x1000", "1"),
+                    (100003, "8", "3"), (300001, "0x10000", "2"), (20 << 20, "0x900000", "3")]):
                 data = os.urandom(n)
                 expected = want(data)
-                options = ["--chunk-size", chunk] if chunk else []
+                options = (["--chunk-size", chunk] if chunk else []) + (
+                    ["--jobs", jobs] if jobs else [])
                 self.write("in", data)
                 for mode in (modes[i % 4], modes[(i + 1) % 4]):
                     label = (command[0], n, chunk, mode)
@@ -270,6 +274,15 @@ class CommandTest(unittest.TestCase):
              None),
             ("--in-place with OUTPUT", mask + ["--in-place", self.path("in"), self.path("out")],
              "--in-place", None),
+            ("jobs 0", mask + ["--jobs", "0", self.path("in"), self.path("out")], "--jobs", None),
+            ("jobs 1025", mask + ["--jobs", "1025", self.path("in"), self.path("out")], "--jobs",
+             None),
+            ("skip -8", mask + ["--skip", "-8", self.path("in"), self.path("out")], "--skip",
+             None),
+            ("count 2**63", mask + ["--count", str(2 ** 63), self.path("in"), self.path("out")],
+             "--count", None),
+            ("skip not a number", mask + ["--skip", "1k", self.path("in"), self.path("out")],
+             "--skip", None),
         ]
         for what, args, words, before in cases:
             for existing in (False, True):
@@ -410,6 +423,142 @@ class CommandTest(unittest.TestCase):
         self.assertRaises(OSError, os.read, master, 100)  # nothing to read
         os.close(master)
         self.assertEqual(rc, 0)
+
+    def test_skip_and_count_give_slices_of_one_call(self):
+        # A final partial block (1003 = 125 * 8 + 3), ranges that end in it,
+        # before it or past the end, and skips at or past the end; a regular
+        # file (seeked), a pipe (read through) and a regular file as
+        # standard input (seeked from where it stands).
+        n = 1003
+        data = os.urandom(n)
+        path = self.write("in", data)
+        ranges = [(0, None), (0, 0), (8, 16), (16, None), (992, None), (992, 8), (1000, None),
+                  (1000, 8), (1000, 80), (1008, None), (1008, 8), (4096, 8), (2 ** 40, None),
+                  (0, 1000), (504, 496)]
+        for command, want in self.commands:
+            whole = want(data)
+            for skip, count in ranges + ([(3, None), (1001, 1), (7, 5)]
+                                         if command[0] == "mask" else []):
+                for mode in ("file", "pipe", "file as stdin"):
+                    options = ["--skip", hex(skip) if skip % 3 else str(skip), "--chunk-size",
+                               "40", "--jobs", str(1 + skip % 3)]
+                    if count is not None:
+                        options += ["--count", str(count)]
+                    label = (command[0], skip, count, mode)
+                    if mode == "file as stdin":
+                        with open(path, "rb") as f:
+                            p = subprocess.run(COMMAND + command + options, stdin=f,
+                                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                               timeout=60)
+                        rc, out, err = p.returncode, p.stdout, p.stderr.decode()
+                    else:
+                        rc, out, err = run(command + options + ([path] if mode == "file" else []),
+                                           stdin=data if mode == "pipe" else b"", timeout=60)
+                    expected = whole[skip:None if count is None else skip + count]
+                    self.assertEqual((rc, out), (0, expected), (label, err))
+                    ends_partial = command[0] == "encrypt" and skip < n and (
+                        count is None or skip + count > n - n % 8)
+                    self.assertEqual(err, "vavirerezi: warning: the final 3 bytes cannot be "
+                                     "deciphered back\n" if ends_partial else "", label)
+        # Into a file, and the end of a sparse file of 3 GiB: the key stream
+        # at its position there, the file not read through.
+        sparse = self.path("sparse")
+        with open(sparse, "wb") as f:
+            f.truncate((3 << 30) + 1000)
+        skip = (3 << 30) - 20
+        keys = vavirerezi.MtKeyStream(0x1234, -5, -1, 620)
+        keys.skip(skip)
+        expected = keys.xor(bytes(1020))
+        started = time.monotonic()
+        rc, _, err = run(self.commands[0][0] + ["--skip", str(skip), sparse, self.path("out")],
+                         timeout=60)
+        self.assertEqual((rc, err, self.read("out")), (0, "", expected))
+        self.assertLess(time.monotonic() - started, 20, "the input was read through")
+        self.assertNoTemporaryFiles()
+
+    def test_skip_and_count_refused_where_they_cannot_apply(self):
+        # Blowfish's ranges are whole blocks; --in-place transforms the
+        # whole file. A usage error in one line, status 2, nothing written.
+        data = os.urandom(100)
+        path = self.write("in", data)
+        for command, _ in self.commands:
+            cases = [["--in-place", "--skip", "8", path], ["--in-place", "--count", "0", path]]
+            if command[0] != "mask":
+                cases += [["--skip", "13", path, self.path("out")],
+                          ["--count", "7", path, self.path("out")],
+                          ["--skip", "8", "--count", "0x11", path, self.path("out")]]
+            for options in cases:
+                rc, out, err = run(command + options, timeout=60)
+                self.assertEqual((rc, out), (2, b""), (command[0], options, err))
+                self.assertTrue(err.startswith("vavirerezi %s: error: " % command[0]) and
+                                err.count("\n") == 1, err)
+                self.assertIn("--in-place" if "--in-place" in options else "multiple of 8", err)
+                self.assertEqual(self.read("in"), data)
+                self.assertFalse(os.path.exists(self.path("out")))
+                self.assertNoTemporaryFiles()
+
+    def test_version_names_the_kernels(self):
+        rc, out, err = run(["--version"], timeout=60)
+        self.assertEqual((rc, err), (0, ""))
+        self.assertEqual(out.decode(), "vavirerezi %s (%s)\n" % (vavirerezi.__version__, ", ".join(
+            "%s %s" % item for item in vavirerezi.kernels().items())))
+        self.assertIn("keystream", out.decode())
+
+    def test_offsets_from_624_up_are_warned_of(self):
+        data = os.urandom(3000)
+        for offset, value, shown in [("1000", 1000, "1000"), ("0x3e8", 1000, "1000"),
+                                     ("624", 624, "624"), ("-1", -1, "-1"),
+                                     (str(2 ** 32 + 700), 2 ** 32 + 700, str(2 ** 32 + 700)),
+                                     ("623", 623, None), (str(2 ** 32 + 5), 5, None),
+                                     ("0", 0, None)]:
+            rc, out, err = run(["mask", "--quiet", "1", "2", "3", offset], stdin=data, timeout=60)
+            self.assertEqual((rc, out), (0, vavirerezi.mt_xor_bytes(data, 1, 2, 3, value)), offset)
+            warning = ("vavirerezi: warning: OFFSET %s is taken as 624: offsets count generator "
+                       "outputs, and from 624 up every offset starts at output 624\n" % shown
+                       if shown else "")
+            self.assertEqual(err, warning, offset)
+        # As the warning says: all offsets from 624 on give the same bytes.
+        self.assertEqual(vavirerezi.mt_xor_bytes(data, 1, 2, 3, 1000),
+                         vavirerezi.mt_xor_bytes(data, 1, 2, 3, 624))
+        rc, out, _ = run(["mask", "--help"], timeout=60)
+        self.assertIn(b"outputs the key stream leaves out (not bytes)", b" ".join(out.split()))
+
+    def test_binary_refused_on_a_terminal_without_force(self):
+        import pty
+        import tty
+        data = os.urandom(5000)
+        self.write("in", data)
+        for command, want in self.commands:
+            for force in (False, True):
+                for target in ("-", "/dev/stdout", "the terminal's name"):
+                    master, slave = pty.openpty()
+                    tty.setraw(slave)  # bytes as they are, no newline translation
+                    name = os.ttyname(slave)
+                    args = command + (["--force"] if force else []) + [self.path("in")]
+                    if target != "-":
+                        args.append(name if target == "the terminal's name" else target)
+                    p = subprocess.Popen(COMMAND + args, stdout=slave, stderr=subprocess.PIPE)
+                    os.close(slave)
+                    shown = b""
+                    while True:
+                        try:
+                            chunk = os.read(master, 65536)
+                        except OSError:  # EIO: the child has closed the terminal
+                            break
+                        if not chunk:
+                            break
+                        shown += chunk
+                    os.close(master)
+                    err = p.stderr.read().decode()
+                    p.stderr.close()
+                    label = (command[0], force, target, err)
+                    self.assertEqual(p.wait(timeout=60), 0 if force else 1, label)
+                    if force:
+                        self.assertEqual(shown, want(data), label)
+                    else:
+                        self.assertEqual(shown, b"", label)
+                        self.assertEqual(err, "vavirerezi: error: not writing binary data to a "
+                                         "terminal: give --force to write it there anyway\n")
 
     def test_help_shows_an_example(self):
         for command in ("mask", "encrypt", "decrypt"):

@@ -9,8 +9,8 @@ FUNCTIONS = {"mt_xor_bytes", "bf_process"}
 MODULE_ATTRIBUTES = {"__doc__", "__file__", "__name__", "__package__"}
 TYPES = set()
 if PY3:  # a package, whose public names are its __all__
-    FUNCTIONS |= {"kernels"}
-    TYPES = {"BfCipher", "MtKeyStream"}
+    FUNCTIONS |= {"kernels", "open"}
+    TYPES = {"BfCipher", "MtKeyStream", "VavirereziFile"}
 
 # Python 3: (callable, its text signature as inspect shows it, words its
 # documentation must hold).
@@ -61,7 +61,7 @@ class SurfaceTest(unittest.TestCase):
                 self.assertEqual(kernels[core], os.environ[variable])
 
     def test_functions_are_builtins(self):
-        for name in FUNCTIONS:
+        for name in FUNCTIONS - {"open"}:  # open is the package's Python code
             function = getattr(vavirerezi, name)
             self.assertEqual(type(function).__name__, "builtin_function_or_method")
             self.assertEqual(function.__name__, name)

@@ -14,3 +14,6 @@ vavirerezi.MtKeyStream(1, 2, 3, 4).position = 5  # read-only
 vavirerezi.MtKeyStream(1, 2, 3, 4).skip(1.5)  # a float count
 vavirerezi.BfCipher(list(range(14))).encrypt(b"data", bytearray(4))  # output keyword only
 vavirerezi.BfCipher(list(range(14)), 1)  # the key alone
+vavirerezi.open("masked.bin", "rb", (1, 2, 3))  # seeds keyword only
+vavirerezi.open("masked.bin", "rb", seeds=(1, 2))  # three seeds
+line: str = vavirerezi.open("masked.bin", key=list(range(14))).readline()  # binary gives bytes

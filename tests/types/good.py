@@ -1,5 +1,6 @@
 # Calls that the type stubs must accept.
 import array
+import io
 import mmap
 from typing import Dict, Optional
 
@@ -43,3 +44,9 @@ stream = vavirerezi.MtKeyStream(1, 2, 3, 4)
 piece: bytes = stream.xor(memoryview(buffer)[1:])
 stream.skip(5)
 position: int = stream.copy().position
+
+with vavirerezi.open("masked.bin", "rb", seeds=(1, 2, 3), offset=4) as opened:
+    head: bytes = opened.read(10)
+    moved: int = opened.seek(-8, 2)
+text_file: io.TextIOWrapper = vavirerezi.open("notes.txt", "wt", key=key, encoding="utf-8")
+binary_file: vavirerezi.VavirereziFile = vavirerezi.open(io.BytesIO(), "r+b", key=Key())
