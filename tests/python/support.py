@@ -2,6 +2,7 @@
 objects that stand for arguments of every kind, and the helpers that run a
 table of cases row by row and a child interpreter. What differs between
 Python 2.7 and Python 3 is in compat.py."""
+import os
 import subprocess
 import sys
 
@@ -125,3 +126,19 @@ def check_rows(case, rows, check):
 def child_output(code):
     """What a fresh interpreter like this one prints running `code`."""
     return subprocess.check_output(child_interpreter() + ["-c", code]).decode("ascii")
+
+
+def read_terminal(master):
+    """All that the other side of a pseudo-terminal shows until the child
+    closes it; closes `master`."""
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:  # EIO: the child has closed the terminal
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(master)
+    return shown

@@ -11,6 +11,7 @@ import unittest
 
 import vavirerezi
 from compat import PY3, child_interpreter
+from support import read_terminal
 
 COMMAND = os.environ.get("VAVIREREZI_CLI", "").split() or child_interpreter() + [
     "-m", "vavirerezi"]
@@ -396,16 +397,7 @@ class CommandTest(unittest.TestCase):
             if stdin:
                 p.stdin.write(self.read("in"))
                 p.stdin.close()
-            shown = b""
-            while True:
-                try:
-                    chunk = os.read(master, 4096)
-                except OSError:  # EIO: the child has closed the terminal
-                    break
-                if not chunk:
-                    break
-                shown += chunk
-            os.close(master)
+            shown = read_terminal(master)
             self.assertEqual(p.wait(), 0)
             text = shown.decode()
             self.assertTrue(text.startswith("\r") and text.endswith("\n"), text)
@@ -539,16 +531,7 @@ class CommandTest(unittest.TestCase):
                         args.append(name if target == "the terminal's name" else target)
                     p = subprocess.Popen(COMMAND + args, stdout=slave, stderr=subprocess.PIPE)
                     os.close(slave)
-                    shown = b""
-                    while True:
-                        try:
-                            chunk = os.read(master, 65536)
-                        except OSError:  # EIO: the child has closed the terminal
-                            break
-                        if not chunk:
-                            break
-                        shown += chunk
-                    os.close(master)
+                    shown = read_terminal(master)
                     err = p.stderr.read().decode()
                     p.stderr.close()
                     label = (command[0], force, target, err)
