@@ -90,9 +90,14 @@ class BuildExt(build_ext):
 
 
 class BdistWheel(Command):
-    """A minimal bdist_wheel, for interpreters whose pip builds through wheels
-    but where the `wheel` package is not installed (and, offline, cannot be):
-    builds the extension and packs it with its metadata into a wheel."""
+    """bdist_wheel where the tools have none. setuptools has its own from 70.1
+    on; before, it came from the `wheel` package, which none of the
+    interpreters here has (nor can get offline): 2.7 (setuptools 41), 3.8
+    (56), 3.11 (65) and PyPy 3 (66) all build their wheels with this one
+    (3.12 and 3.13 have no setuptools and build with CMake). pip builds
+    through it, and asks setuptools' dist_info for the metadata, which calls
+    its egg2dist. The wheel holds what `build` put in its build_lib (the
+    extension, and under Python 3 the package's files) and the metadata."""
 
     description = "build a wheel of the extension module"
     user_options = [("dist-dir=", "d", "directory to put the wheel in")]
@@ -101,75 +106,63 @@ class BdistWheel(Command):
         self.dist_dir = None
 
     def finalize_options(self):
-        if self.dist_dir is None:
-            self.dist_dir = "dist"
+        self.dist_dir = self.dist_dir or "dist"
 
-    def tag(self):
-        """The interpreter's own tag, as pip lists it first among the
-        compatible ones (pip debug --verbose), for a platform wheel."""
-        implementation = getattr(sys, "implementation", None)
-        if implementation is not None and implementation.name == "pypy":
-            # pp39, and the ABI of the extension suffix: pypy39_pp73
+    @staticmethod
+    def tag():
+        """The interpreter's own tag, the first pip lists among the compatible
+        ones (pip debug --verbose), for a platform wheel."""
+        python = "cp%d%d" % sys.version_info[:2]
+        config = sysconfig.get_config_var
+        if hasattr(sys, "pypy_version_info"):  # pp39-pypy39_pp73, as its extension suffix
             python = "pp%d%d" % sys.version_info[:2]
-            abi = sysconfig.get_config_var("SOABI").replace("-", "_").replace(".", "_")
-        elif hasattr(sys, "abiflags"):
-            python = "cp%d%d" % sys.version_info[:2]
+            abi = config("SOABI").replace("-", "_").replace(".", "_")
+        elif PY3:
             abi = python + sys.abiflags
-        else:  # 2.7: the flags of the build, d(ebug), m (pymalloc), u (wide unicode)
-            python = "cp%d%d" % sys.version_info[:2]
-            config = sysconfig.get_config_var
+        else:  # 2.7: d(ebug), m (pymalloc), u (wide unicode)
             abi = python + ("d" if config("Py_DEBUG") else "") + (
-                "m" if config("WITH_PYMALLOC") else "") + (
-                "u" if sys.maxunicode == 0x10ffff else "")
+                "m" if config("WITH_PYMALLOC") else "") + ("u" if sys.maxunicode > 0xffff else "")
         platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
         return "%s-%s-%s" % (python, abi, platform)
 
     def egg2dist(self, egginfo_path, distinfo_path):
-        """Turns egg-info metadata into dist-info (setuptools' dist_info uses
-        this): the metadata, and the console scripts pip makes commands of."""
-        if os.path.exists(distinfo_path):
-            shutil.rmtree(distinfo_path)
+        """egg-info metadata as dist-info: METADATA, the console scripts pip
+        makes commands of, and WHEEL."""
+        shutil.rmtree(distinfo_path, ignore_errors=True)
         os.makedirs(distinfo_path)
-        shutil.copy(os.path.join(egginfo_path, "PKG-INFO"), os.path.join(distinfo_path, "METADATA"))
-        entry_points = os.path.join(egginfo_path, "entry_points.txt")
-        if os.path.exists(entry_points):
-            shutil.copy(entry_points, os.path.join(distinfo_path, "entry_points.txt"))
+        for source, target in (("PKG-INFO", "METADATA"), ("entry_points.txt", "entry_points.txt")):
+            if os.path.exists(os.path.join(egginfo_path, source)):
+                shutil.copy(os.path.join(egginfo_path, source), os.path.join(distinfo_path, target))
         with open(os.path.join(distinfo_path, "WHEEL"), "w") as f:
             f.write("Wheel-Version: 1.0\nGenerator: vavirerezi setup.py\n"
                     "Root-Is-Purelib: false\nTag: %s\n" % self.tag())
 
     def run(self):
-        self.run_command("build_ext")
-        build_ext = self.get_finalized_command("build_ext")
-        ext_name = self.distribution.ext_modules[0].name
-        module = build_ext.get_ext_fullpath(ext_name)
-        files = [(module, build_ext.get_ext_filename(ext_name))]
-        self.run_command("build_py")  # the package's Python files, under Python 3
-        build_py = self.get_finalized_command("build_py")
-        for path in build_py.get_outputs():
-            files.append((path, os.path.relpath(path, build_py.build_lib).replace(os.sep, "/")))
+        self.run_command("build")
         self.run_command("egg_info")
-        egg_info = self.get_finalized_command("egg_info").egg_info
         name = "%s-%s" % (self.distribution.get_name(), self.distribution.get_version())
-        staging = os.path.join(BUILD_BASE, "wheel-staging")
-        distinfo = os.path.join(staging, name + ".dist-info")
-        self.egg2dist(egg_info, distinfo)
-        for entry in sorted(os.listdir(distinfo)):
-            files.append((os.path.join(distinfo, entry), name + ".dist-info/" + entry))
+        distinfo = os.path.join(BUILD_BASE, "wheel-staging", name + ".dist-info")
+        self.egg2dist(self.get_finalized_command("egg_info").egg_info, distinfo)
+        files = []  # (path, name in the wheel), the dist-info last, as the format asks
+        build_lib = self.get_finalized_command("build").build_lib
+        for top, prefix in ((build_lib, ""), (distinfo, name + ".dist-info/")):
+            for directory, _, names in sorted(os.walk(top)):
+                for file_name in sorted(names):
+                    path = os.path.join(directory, file_name)
+                    files.append((path, prefix + os.path.relpath(path, top).replace(os.sep, "/")))
         if not os.path.isdir(self.dist_dir):
             os.makedirs(self.dist_dir)
-        wheel = os.path.join(self.dist_dir, "%s-%s.whl" % (name, self.tag()))
-        record_name = name + ".dist-info/RECORD"
-        records = []
-        with zipfile.ZipFile(wheel, "w", zipfile.ZIP_DEFLATED) as z:
+        record = name + ".dist-info/RECORD"
+        lines = []
+        with zipfile.ZipFile(os.path.join(self.dist_dir, "%s-%s.whl" % (name, self.tag())), "w",
+                             zipfile.ZIP_DEFLATED) as z:
             for path, arcname in files:
                 with open(path, "rb") as f:
                     data = f.read()
                 digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=")
-                records.append("%s,sha256=%s,%d" % (arcname, digest.decode("ascii"), len(data)))
+                lines.append("%s,sha256=%s,%d" % (arcname, digest.decode("ascii"), len(data)))
                 z.writestr(arcname, data)
-            records.append(record_name + ",,")
-            z.writestr(record_name, "\n".join(records) + "\n")
+            z.writestr(record, "\n".join(lines + [record + ",,"]) + "\n")
 
 
 def real_bdist_wheel():

@@ -43,12 +43,11 @@ def sequence(count, seed=5489):
     return x
 
 
-def popcount(v):
-    return bin(v).count("1")
-
-
 if hasattr(int, "bit_count"):  # Python 3.10 on
-    popcount = int.bit_count  # noqa: F811
+    popcount = int.bit_count
+else:
+    def popcount(v):
+        return bin(v).count("1")
 
 
 def berlekamp_massey(bits):

@@ -11,7 +11,8 @@ foreign=()
 if [ "${1:-all}" = all ]; then
   packages+=(clang libclang-rt-14-dev libgtest-dev libssl-dev libgcrypt20-dev binutils valgrind
     qemu-user g++-aarch64-linux-gnu g++-s390x-linux-gnu python3-mypy pypy3 pypy3-dev pypy3-venv
-    python3-build python3-setuptools python3-dbg python3-dask python3-distributed)
+    python3-build python3-setuptools python3-dbg python3-dask python3-distributed clang-format
+    python3-pyflakes)
   foreign=(arm64 s390x)
 fi
 missing=()

@@ -16,7 +16,7 @@ fi
 cross() {
   local dir="build-$1" toolchain="cmake/toolchains/$2-linux-gnu.cmake"
   shift 2
-  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVAVIREREZI_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs" >/dev/null
   counted_ctest --test-dir "$dir" --output-on-failure -j"$jobs"
 }

@@ -4,13 +4,20 @@
 
 # counted_ctest ARGS...: ctest with ARGS, its counts taken from its JUnit report.
 counted_ctest() {
-  local report rc=0
+  local report counts rc=0
   report=$(mktemp)
   ctest "$@" --output-junit "$report" || rc=$?
   if [ -s "$report" ]; then
-    # The first tag, <testsuite tests= failures= disabled= skipped=>, spans lines.
-    tr '\n' ' ' <"$report" | sed -n 's/.*<testsuite[^>]* tests="\([0-9]*\)"[^>]* failures="\([0-9]*\)"[^>]* disabled="\([0-9]*\)"[^>]* skipped="\([0-9]*\)".*/\1 \2 \3 \4/p' |
-      awk '{ print $1 - $2 - $3 - $4, $2, $3 + $4 }' >>"$VAVIREREZI_TALLY"
+    # The first tag, <testsuite tests= failures= disabled= skipped=>, spans lines
+    # (its attributes each on a line of their own, indented by a tab).
+    counts=$(tr '\n\t' '  ' <"$report" | sed -n 's/.*<testsuite[^>]* tests="\([0-9]*\)"[^>]* failures="\([0-9]*\)"[^>]* disabled="\([0-9]*\)"[^>]* skipped="\([0-9]*\)".*/\1 \2 \3 \4/p')
+    if [ -n "$counts" ]; then
+      echo "$counts" | awk '{ print $1 - $2 - $3 - $4, $2, $3 + $4 }' >>"$VAVIREREZI_TALLY"
+    else # a report this script cannot read must not pass unseen
+      echo "counted_ctest: no counts in ctest's JUnit report" >&2
+      echo "0 1 0" >>"$VAVIREREZI_TALLY"
+      rc=1
+    fi
   elif [ "$rc" != 0 ]; then
     echo "0 1 0" >>"$VAVIREREZI_TALLY" # ctest itself failed before any test
   fi

@@ -8,7 +8,9 @@
 # (cross builds for aarch64 and s390x under qemu-user, older x86-64 CPUs under
 # qemu-x86_64). Installs the packages it needs first, where missing. Ends with
 # one line for the whole run, "N passed, N failed, N skipped", and exits
-# non-zero when anything failed.
+# non-zero when anything failed. Every build makes warnings in the project's
+# own C++ errors (VAVIREREZI_WERROR); the lint stage runs clang-format and
+# pyflakes (scripts/lint.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs="$(nproc)"
@@ -55,14 +57,17 @@ stage() {
   fi
 }
 
+echo "== lint: clang-format over the C++, pyflakes over the Python"
+stage lint bash scripts/lint.sh
+
 echo "== optimised build"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVAVIREREZI_WERROR=ON
 cmake --build build -j"$jobs"
 stage optimised counted_ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== sanitizer build"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_SANITIZE=ON \
-  -DVAVIREREZI_BENCH=OFF
+  -DVAVIREREZI_BENCH=OFF -DVAVIREREZI_WERROR=ON
 cmake --build build-asan -j"$jobs"
 stage sanitizer counted_ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
@@ -70,18 +75,19 @@ echo "== debug interpreter (Debian's python3-dbg): a real debug build, -X dev -W
 # The module fails to compile there unless the interpreter's headers define
 # Py_DEBUG; the tests then check the interpreter's total reference count.
 cmake -S . -B build-dbg -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_PYTHON27=OFF \
-  -DVAVIREREZI_PYTHON3=/usr/bin/python3.11d -DVAVIREREZI_BENCH=OFF
+  -DVAVIREREZI_PYTHON3=/usr/bin/python3.11d -DVAVIREREZI_BENCH=OFF -DVAVIREREZI_WERROR=ON
 cmake --build build-dbg -j"$jobs"
 stage debug counted_ctest --test-dir build-dbg --output-on-failure -j"$jobs" -R '^py311d_'
 
 echo "== thread sanitizer (the cores from several threads)"
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_TSAN=ON -DVAVIREREZI_BENCH=OFF
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_TSAN=ON -DVAVIREREZI_BENCH=OFF \
+  -DVAVIREREZI_WERROR=ON
 cmake --build build-tsan -j"$jobs" --target core_tests
 stage tsan counted_ctest --test-dir build-tsan --output-on-failure -R '^Threads\.'
 
 echo "== fuzzing (${FUZZ_SECONDS:-25} s a target)"
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVAVIREREZI_FUZZ=ON \
-  -DVAVIREREZI_BENCH=OFF -DFUZZ_SECONDS="${FUZZ_SECONDS:-25}"
+  -DVAVIREREZI_BENCH=OFF -DVAVIREREZI_WERROR=ON -DFUZZ_SECONDS="${FUZZ_SECONDS:-25}"
 cmake --build build-fuzz -j"$jobs"
 stage fuzzing counted_ctest --test-dir build-fuzz --output-on-failure -j"$jobs"
 

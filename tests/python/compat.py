@@ -13,12 +13,14 @@ CPYTHON = platform.python_implementation() == "CPython"
 if PY3:
     xrange = range
     long = int
+    buffer = None  # 2.7's alone: the tests call it under 2.7 only
 
     def array_bytes(a):
         return a.tobytes()
 else:
     xrange = xrange  # noqa: F821 (a builtin under 2.7)
     long = long  # noqa: F821
+    buffer = buffer  # noqa: F821
 
     def array_bytes(a):
         return a.tostring()

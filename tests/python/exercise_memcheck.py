@@ -4,6 +4,7 @@ slower there)."""
 import array
 
 import vavirerezi
+from compat import buffer
 from oracles import mt_keystream
 
 KEY = range(100, 114)
@@ -36,4 +37,4 @@ for args in [(None, 1, 2, 3, 4), ("a", 1.0, 2, 3, 4), (u"\u0100", 1, 2, 3, 4), (
         pass
     else:
         raise AssertionError("no error for %r" % (args,))
-print "exercise done"
+print("exercise done")

@@ -7,6 +7,7 @@ import unittest
 import vavirerezi
 from compat import CPYTHON, PY3, array_bytes, as_buffer, long, random_bytes, xrange
 from oracles import BytesAssertions, GcryptBlowfish, OpenSslBlowfish, bf_expected
+from support import IntOnly
 
 bf_process = vavirerezi.bf_process
 
@@ -29,13 +30,6 @@ class Sequence(object):
         if self.on_getitem:
             self.on_getitem(i)
         return self.items[i]
-
-
-class IntOnly(object):
-    """An item that converts through __int__ alone."""
-
-    def __int__(self):
-        return 1
 
 
 class AgreementTest(BytesAssertions, unittest.TestCase):

@@ -5,13 +5,13 @@ with the module's."""
 import os
 import signal
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
 import vavirerezi
 from compat import PY3, child_interpreter
+from support import read_terminal
 
 COMMAND = os.environ.get("VAVIREREZI_CLI", "").split() or child_interpreter() + [
     "-m", "vavirerezi"]

@@ -5,11 +5,10 @@ import mmap
 import random
 import struct
 import tempfile
-import time
 import unittest
 
 import vavirerezi
-from compat import CPYTHON, PY3, as_buffer, child_interpreter, long, random_bytes
+from compat import CPYTHON, PY3, as_buffer, buffer, child_interpreter, long, random_bytes
 from oracles import BytesAssertions, mt_generator, mt_keystream, xor_bytes
 
 mt_xor_bytes = vavirerezi.mt_xor_bytes
@@ -301,8 +300,8 @@ class InputTypesTest(unittest.TestCase):
                     objects += [bytearray(self.TEXT), memoryview(b"xx" + self.TEXT)[2:],
                                 memoryview(mapped)[4:], mapped[4:]]
                 else:
-                    objects += [buffer(self.TEXT), buffer(b"xx" + self.TEXT, 2),  # noqa: F821
-                                buffer(mapped, 4), array.array("c", self.TEXT)]  # noqa: F821
+                    objects += [buffer(self.TEXT), buffer(b"xx" + self.TEXT, 2),
+                                buffer(mapped, 4), array.array("c", self.TEXT)]
                 for call in calls:
                     want = call(self.TEXT)
                     for obj in objects:
