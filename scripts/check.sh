@@ -21,25 +21,8 @@ if [ -z "$python" ]; then
 fi
 tag=$("$python" -c 'import sys; print("%s%d%d%s" % ("pypy" if sys.implementation.name == "pypy" else "py", sys.version_info[0], sys.version_info[1], "d" if hasattr(sys, "gettotalrefcount") else ""))')
 
-VAVIREREZI_TALLY=$(mktemp)
-export VAVIREREZI_TALLY
 . scripts/tally.sh
-failed=()
-finish() {
-  local rc=$?
-  if [ "$rc" != 0 ] && [ "${#failed[@]}" = 0 ]; then
-    echo "0 1 0" >>"$VAVIREREZI_TALLY" # a build step that stopped the run
-    failed+=(build)
-  fi
-  echo "== summary ($python, $dir)"
-  if [ "${#failed[@]}" -gt 0 ]; then
-    echo "failing: ${failed[*]}"
-  fi
-  echo "tests: $(tally_line)"
-  rm -f "$VAVIREREZI_TALLY"
-  [ "${#failed[@]}" = 0 ] || exit 1
-}
-trap finish EXIT
+tally_begin "$python, $dir"
 
 echo "== build ($dir, $tag: $python)"
 # Reconfigured only when the interpreter changes: a configured tree is
@@ -53,8 +36,8 @@ cmake --build "$dir" -j"$jobs"
 echo "== tests: the cores, and $tag's module and command"
 # Core tests (GoogleTest, and the generated tables) and the interpreter's
 # unittest files; not valgrind, pip or the type checker (scripts/test.sh's).
-counted_ctest --test-dir "$dir" --output-on-failure -j"$jobs" \
-  -E '^(memcheck_|pip_install_|stubs_type_check$)' || failed+=(tests)
+stage tests counted_ctest --test-dir "$dir" --output-on-failure -j"$jobs" \
+  -E '^(memcheck_|pip_install_|stubs_type_check$)'
 
 echo "== linters"
-bash scripts/lint.sh || failed+=(lint)
+stage lint bash scripts/lint.sh

@@ -11,7 +11,7 @@
 # each linter as one test.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-files() {
+list_files() {
   git ls-files --cached --others --exclude-standard -- "$@" |
     while IFS= read -r f; do [ -f "$f" ] && printf '%s\n' "$f"; done
 }
@@ -22,35 +22,30 @@ count() { # count RC: one test, passed or failed
 }
 status=0
 
-mapfile -t cpp < <(files '*.cpp' '*.h')
-rc=0
-if ! command -v clang-format >/dev/null; then
-  echo "lint: clang-format is missing (Debian's clang-format: bash scripts/install-deps.sh)" >&2
-  rc=1
-else
-  clang-format --dry-run --Werror "${cpp[@]}" || rc=1
-fi
-if [ "$rc" = 0 ]; then
-  echo "lint: clang-format: ${#cpp[@]} C++ files formatted"
-else
-  echo "lint: clang-format: misformatted C++ above; fix with clang-format -i FILE" >&2
-fi
-count "$rc"
-[ "$rc" = 0 ] || status=1
+# lint NAME PACKAGE OK_WORDS FIX_WORDS FILE_PATTERN... -- COMMAND...: runs
+# COMMAND over the files, or reports the linter missing; counts one test.
+lint() {
+  local name=$1 package=$2 ok=$3 fix=$4 rc=0 files=() patterns=()
+  shift 4
+  while [ "$1" != -- ]; do patterns+=("$1"); shift; done
+  shift
+  mapfile -t files < <(list_files "${patterns[@]}")
+  if ! "$@" --version >/dev/null 2>&1; then
+    echo "lint: $name is missing (Debian's $package: bash scripts/install-deps.sh)" >&2
+    rc=1
+  else
+    "$@" "${files[@]}" || rc=1
+  fi
+  if [ "$rc" = 0 ]; then
+    echo "lint: $name: ${#files[@]} files $ok"
+  else
+    echo "lint: $name: $fix" >&2
+    status=1
+  fi
+  count "$rc"
+}
 
-mapfile -t py < <(files '*.py')
-rc=0
-if ! /usr/bin/python3 -c 'import pyflakes' 2>/dev/null; then
-  echo "lint: pyflakes is missing (Debian's python3-pyflakes: bash scripts/install-deps.sh)" >&2
-  rc=1
-else
-  /usr/bin/python3 -m pyflakes "${py[@]}" || rc=1
-fi
-if [ "$rc" = 0 ]; then
-  echo "lint: pyflakes: ${#py[@]} Python files clean"
-else
-  echo "lint: pyflakes: problems above" >&2
-fi
-count "$rc"
-[ "$rc" = 0 ] || status=1
+lint clang-format clang-format formatted "misformatted C++ above; fix with clang-format -i FILE" \
+  '*.cpp' '*.h' -- clang-format --dry-run --Werror
+lint pyflakes python3-pyflakes clean "problems above" '*.py' -- /usr/bin/python3 -m pyflakes
 exit "$status"

@@ -1,6 +1,7 @@
 # Sourced by the test scripts: counts what each test run passed, failed and
 # skipped into the file $VAVIREREZI_TALLY (one line "passed failed skipped" a
-# run), so that scripts/test.sh can end with one line for all of them.
+# run), so that scripts/test.sh can end with one line for all of them; and
+# the stages and summary of the scripts that run them (test.sh, check.sh).
 
 # counted_ctest ARGS...: ctest with ARGS, its counts taken from its JUnit report.
 counted_ctest() {
@@ -53,4 +54,45 @@ counted_unittest() {
 tally_line() {
   awk '{ p += $1; f += $2; s += $3 } END { printf "%d passed, %d failed, %d skipped\n", p, f, s }' \
     "$VAVIREREZI_TALLY"
+}
+
+# tally_begin [LABEL]: a fresh tally for a script that runs stages, and at its
+# exit a summary: "== summary", the stages that failed, and the tests line.
+# The script then exits non-zero where a stage failed or a step (a build, say)
+# stopped it; that step counts as one failed test.
+tally_begin() {
+  VAVIREREZI_TALLY=$(mktemp)
+  export VAVIREREZI_TALLY
+  tally_label=${1:-}
+  failed_stages=()
+  trap tally_finish EXIT
+}
+tally_finish() {
+  local rc=$?
+  if [ "$rc" != 0 ]; then
+    echo "0 1 0" >>"$VAVIREREZI_TALLY"
+  fi
+  echo "== summary${tally_label:+ ($tally_label)}"
+  if [ "${#failed_stages[@]}" -gt 0 ]; then
+    echo "failing stages: ${failed_stages[*]}"
+  fi
+  echo "tests: $(tally_line)"
+  rm -f "$VAVIREREZI_TALLY"
+  if [ "$rc" = 0 ] && [ "${#failed_stages[@]}" -gt 0 ]; then
+    exit 1
+  fi
+}
+
+# stage NAME COMMAND...: a stage whose failing tests do not stop the others;
+# one that fails without a failed test counted (a build step, say) counts as one.
+stage() {
+  local name=$1 before
+  shift
+  before=$(awk '{ f += $2 } END { print f + 0 }' "$VAVIREREZI_TALLY")
+  if ! "$@"; then
+    failed_stages+=("$name")
+    if [ "$(awk '{ f += $2 } END { print f + 0 }' "$VAVIREREZI_TALLY")" = "$before" ]; then
+      echo "0 1 0" >>"$VAVIREREZI_TALLY"
+    fi
+  fi
 }

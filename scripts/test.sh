@@ -19,43 +19,8 @@ echo "Needs Debian's package mirror: installing missing packages (first run only
   "are installed: VAVIREREZI_SKIP_PORTABILITY=1 bash scripts/test.sh"
 bash scripts/install-deps.sh all
 
-VAVIREREZI_TALLY=$(mktemp)
-export VAVIREREZI_TALLY
 . scripts/tally.sh
-failed_stages=()
-finish() {
-  local rc=$?
-  if [ "$rc" != 0 ]; then
-    echo "0 1 0" >>"$VAVIREREZI_TALLY" # a build or set-up step that stopped the run
-  fi
-  echo "== summary"
-  if [ "${#failed_stages[@]}" -gt 0 ]; then
-    echo "failing stages: ${failed_stages[*]}"
-  fi
-  echo "tests: $(tally_line)"
-  rm -f "$VAVIREREZI_TALLY"
-  if [ "$rc" = 0 ] && [ "${#failed_stages[@]}" -gt 0 ]; then
-    exit 1
-  fi
-}
-trap finish EXIT
-
-# stage NAME COMMAND...: a stage whose failing tests do not stop the others;
-# one that fails without a failed test counted (a build step, say) counts as one.
-failed_count() {
-  awk '{ f += $2 } END { print f + 0 }' "$VAVIREREZI_TALLY"
-}
-stage() {
-  local name=$1 before
-  shift
-  before=$(failed_count)
-  if ! "$@"; then
-    failed_stages+=("$name")
-    if [ "$(failed_count)" = "$before" ]; then
-      echo "0 1 0" >>"$VAVIREREZI_TALLY"
-    fi
-  fi
-}
+tally_begin
 
 echo "== lint: clang-format over the C++, pyflakes over the Python"
 stage lint bash scripts/lint.sh

@@ -11,7 +11,7 @@ import unittest
 
 import vavirerezi
 from compat import PY3, child_interpreter
-from support import read_terminal
+from support import SAMPLED, read_terminal, ways
 
 COMMAND = os.environ.get("VAVIREREZI_CLI", "").split() or child_interpreter() + [
     "-m", "vavirerezi"]
@@ -21,21 +21,6 @@ KEY = [0x01020304 * i & 0xffffffff for i in range(1, 15)]
 KEY_TEXT = ",".join([str(KEY[0] - 2 ** 32)] + [hex(k) for k in KEY[1:7]]) + " , " + ",".join(
     str(k) for k in KEY[7:])
 
-
-def read_terminal(master):
-    """All that a child shows on the pseudo-terminal whose master end this is,
-    until it closes the terminal; closes the master end."""
-    shown = b""
-    while True:
-        try:
-            chunk = os.read(master, 65536)
-        except OSError:  # EIO: the child has closed the terminal
-            break
-        if not chunk:
-            break
-        shown += chunk
-    os.close(master)
-    return shown
 
 
 def run(args, stdin=None, timeout=None, **kw):
@@ -102,7 +87,7 @@ class CommandTest(unittest.TestCase):
                 options = (["--chunk-size", chunk] if chunk else []) + (
                     ["--jobs", jobs] if jobs else [])
                 self.write("in", data)
-                for mode in (modes[i % 4], modes[(i + 1) % 4]):
+                for mode in ways(i, (modes[i % 4], modes[(i + 1) % 4])):
                     label = (command[0], n, chunk, mode)
                     files = {"files": ["in", "out"], "pipes": [], "stdin to file": ["-", "out"],
                              "file to stdout": ["in"]}[mode]
@@ -301,8 +286,8 @@ class CommandTest(unittest.TestCase):
             ("skip not a number", mask + ["--skip", "1k", self.path("in"), self.path("out")],
              "--skip", None),
         ]
-        for what, args, words, before in cases:
-            for existing in (False, True):
+        for row, (what, args, words, before) in enumerate(cases):
+            for existing in ways(row, (False, True)):
                 if existing:
                     self.write("out", b"what was there")
                 rc, _, err = run(args, preexec_fn=before)
@@ -371,7 +356,7 @@ class CommandTest(unittest.TestCase):
         p.kill()
         p.communicate()
         os.unlink(self.path([n for n in os.listdir(self.dir) if n.endswith(".part")][0]))
-        steps = 20
+        steps = 7 if SAMPLED else 20
         for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
             for step in range(steps):
                 p, started = start()
@@ -445,9 +430,9 @@ class CommandTest(unittest.TestCase):
                   (0, 1000), (504, 496)]
         for command, want in self.commands:
             whole = want(data)
-            for skip, count in ranges + ([(3, None), (1001, 1), (7, 5)]
-                                         if command[0] == "mask" else []):
-                for mode in ("file", "pipe", "file as stdin"):
+            for row, (skip, count) in enumerate(ranges + ([(3, None), (1001, 1), (7, 5)]
+                                                          if command[0] == "mask" else [])):
+                for mode in ways(row, ("file", "pipe", "file as stdin")):
                     options = ["--skip", hex(skip) if skip % 3 else str(skip), "--chunk-size",
                                "40", "--jobs", str(1 + skip % 3)]
                     if count is not None:
