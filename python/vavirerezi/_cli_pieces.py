@@ -219,6 +219,14 @@ def read_into(reader, src, view, src_name):
         select.select([src], [], [])  # a descriptor left non-blocking, with nothing yet
 
 
+def readable_now(src):
+    """Whether `src` (a pipe, a socket, a terminal) has bytes to read at once."""
+    try:
+        return bool(select.select([src], [], [], 0)[0])
+    except (OSError, ValueError):
+        return False
+
+
 def pass_over(reader, src, skip, regular, src_name):
     """Moves the input on by `skip` bytes: a regular file by seeking (from
     where it stands, as dd does), anything else by reading them."""
@@ -276,6 +284,8 @@ def stream(transform, src, dst, chunk, progress, src_name, jobs=1, skip=0, count
             wanted -= n
         filled = n and have + n == size
         have += n
+        if n and not filled and not regular and room > n and readable_now(src):
+            continue  # more has come meanwhile: one piece of it all, fewer handovers
         whole = have - have % unit if n else have  # at the end, what is left
         if filled and size < limit:
             size = min(limit, 2 * size)
