@@ -149,12 +149,19 @@ class Pieces(object):
     def __init__(self, transform, dst, jobs, slots):
         self.slots, self.made = slots, 0
         self.work = queue.Queue()
-        with signals_held():  # these threads never take them
-            self.writer = Writer(dst)
-            self.writer.start()
-            self.workers = [Worker(transform, self.work) for _ in range(jobs)] if jobs > 1 else []
-            for worker in self.workers:
-                worker.start()
+        self.writer = Writer(dst)
+        self.workers = [Worker(transform, self.work) for _ in range(jobs)] if jobs > 1 else []
+        started = []
+        try:
+            with signals_held():  # these threads never take them
+                for thread in [self.writer] + self.workers:
+                    thread.start()
+                    started.append(thread)
+        except RuntimeError as e:  # no memory or no process left for a thread
+            for thread in started:
+                (self.writer.order if thread is self.writer else self.work).put(None)
+            raise Failure("cannot start the threads that transform and write the pieces (%s)"
+                          % e)
         self.apply = transform.applier() if jobs == 1 else None
 
     def buffer(self, size):

@@ -234,6 +234,12 @@ class CommandTest(unittest.TestCase):
         def file_size_limit():
             import resource
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+        def no_threads():
+            # A thread's stack is as large as the stack limit at the start,
+            # and 64 TiB of it cannot be mapped: no thread can start.
+            import resource
+            resource.setrlimit(resource.RLIMIT_STACK, (1 << 46, 1 << 46))
         cases = [
             # (what, arguments, words of the message, run in the child first)
             ("missing input", mask + [self.path("nothing"), self.path("out")],
@@ -274,6 +280,10 @@ class CommandTest(unittest.TestCase):
              file_size_limit),
             ("output is the input", mask + [self.path("in"), self.path("in")], "same file",
              None),
+            ("no thread can start", mask + ["--jobs", "3", self.path("in"), self.path("out")],
+             "thread", no_threads),
+            ("no writer thread can start", mask + ["--jobs", "1", self.path("in"),
+                                                   self.path("out")], "thread", no_threads),
             ("--in-place with OUTPUT", mask + ["--in-place", self.path("in"), self.path("out")],
              "--in-place", None),
             ("jobs 0", mask + ["--jobs", "0", self.path("in"), self.path("out")], "--jobs", None),
