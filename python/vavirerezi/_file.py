@@ -24,6 +24,9 @@ def _closed_error():
     return ValueError("I/O operation on closed file.")
 
 
+# The largest offset a file has (off_t, signed 64-bit).
+_MAX_POSITION = 2 ** 63 - 1
+
 def _raw_readinto(raw, view):
     """raw.readinto(view), read and copied where the file refuses the view
     (PyPy's files take no memoryview of a cast or a slice)."""
@@ -346,6 +349,8 @@ class VavirereziFile(io.BufferedIOBase):
             raise ValueError("invalid whence (%r, should be 0, 1 or 2)" % (whence,))
         if pos < 0:
             raise ValueError("negative seek value %d" % pos)
+        if pos > _MAX_POSITION:  # as a file's offsets are, signed 64-bit
+            raise OverflowError("seek position %d beyond the largest file offset" % pos)
         if pos != self._pos:
             self._drop_ahead()
             self._pos = pos
@@ -369,12 +374,17 @@ class VavirereziFile(io.BufferedIOBase):
             if not n:
                 return 0
             self._drop_ahead()
+            before = self._pos
             if self._append:
                 self._pos = self._logical_size()
-            if self._stream is not None:
-                self._write_masked(data)
-            else:
-                self._write_enciphered(data)
+            try:
+                if self._stream is not None:
+                    self._write_masked(data)
+                else:
+                    self._write_enciphered(data)
+            except io.UnsupportedOperation:  # refused before anything was written
+                self._pos = before
+                raise
             return n
 
     def _write_masked(self, data):

@@ -280,6 +280,12 @@ class FileTest(unittest.TestCase):
             self.assertRaises(io.UnsupportedOperation, f.read)
             self.assertRaises(TypeError, f.write, u"text")
             self.assertRaises(ValueError, f.seek, -1)
+            # Past the largest file offset, refused at once, as a plain file refuses it.
+            self.assertRaises(OverflowError, f.seek, 2 ** 64)
+            self.assertEqual(f.seek(2 ** 63 - 1), 2 ** 63 - 1)  # the largest is taken
+            self.assertRaises(OverflowError, f.seek, 1, io.SEEK_CUR)
+            self.assertEqual(f.tell(), 2 ** 63 - 1)
+            f.seek(0)
             self.assertEqual(f.tell(), 0)
         self.assertEqual(self.stored("w"), b"")
         f = vavirerezi.open(path, seeds=SEEDS)
@@ -300,6 +306,7 @@ class FileTest(unittest.TestCase):
                     f.write(data)
                 self.assertIsInstance(caught.exception, ValueError)
                 self.assertIn("partial final block", str(caught.exception))
+                self.assertEqual(f.tell(), at, (mode, at))  # a refusal moves nothing
             self.assertEqual(self.stored(), enciphered(plain), (mode, at))  # nothing written
         # Whole blocks before it stay writable.
         with vavirerezi.open(self.path(), "r+b", key=KEY) as f:
