@@ -280,10 +280,6 @@ class CommandTest(unittest.TestCase):
              file_size_limit),
             ("output is the input", mask + [self.path("in"), self.path("in")], "same file",
              None),
-            ("no thread can start", mask + ["--jobs", "3", self.path("in"), self.path("out")],
-             "thread", no_threads),
-            ("no writer thread can start", mask + ["--jobs", "1", self.path("in"),
-                                                   self.path("out")], "thread", no_threads),
             ("--in-place with OUTPUT", mask + ["--in-place", self.path("in"), self.path("out")],
              "--in-place", None),
             ("jobs 0", mask + ["--jobs", "0", self.path("in"), self.path("out")], "--jobs", None),
@@ -296,6 +292,13 @@ class CommandTest(unittest.TestCase):
             ("skip not a number", mask + ["--skip", "1k", self.path("in"), self.path("out")],
              "--skip", None),
         ]
+        if not os.environ.get("VAVIREREZI_CHILD_LAUNCHER"):
+            # An emulator makes its threads' stacks itself, whatever the limit.
+            cases += [
+                ("no thread can start", mask + ["--jobs", "3", self.path("in"), self.path("out")],
+                 "thread", no_threads),
+                ("no writer thread can start", mask + ["--jobs", "1", self.path("in"),
+                                                       self.path("out")], "thread", no_threads)]
         for row, (what, args, words, before) in enumerate(cases):
             for existing in ways(row, (False, True)):
                 if existing:
