@@ -18,9 +18,6 @@ DEFAULT_CHUNK = 1 << 20
 # The buffers of the pieces in flight, whatever --jobs: no more than this
 # (unless --chunk-size asks for more, in which case three buffers).
 BUFFER_BUDGET = 32 << 20
-# A stream moved on by this many bytes or fewer is run through (skip(), at
-# tens of GB/s); by more, it seeks (a fraction of a millisecond at most).
-RUN_THROUGH = 8 << 20
 
 
 class KeyStream(object):
@@ -38,11 +35,8 @@ class KeyStream(object):
         keys = vavirerezi.MtKeyStream(*self.seeds)
 
         def apply(piece, position):
-            distance = position - keys.position
-            if 0 < distance <= RUN_THROUGH:
-                keys.skip(distance)
-            elif distance:
-                keys.seek(position)
+            if position != keys.position:
+                keys.seek(position)  # steps a short way ahead, else one jump
             keys.xor(piece, output=piece)
         return apply
 
