@@ -145,31 +145,6 @@ MtStream keystream_snapshot(MtKeyStreamObject *s) {
     return copy;
 }
 
-// A byte count or position, argument of `name`: an int from 0 to 2**64 - 1.
-// Returns 0, or -1 with TypeError, ValueError (negative) or OverflowError set.
-int position_argument(const char *name, PyObject *arg, uint64_t *value) {
-    if (!PyLong_Check(arg)) {
-        PyErr_Format(PyExc_TypeError, "%s() argument must be int, not %.100s", name,
-                     Py_TYPE(arg)->tp_name);
-        return -1;
-    }
-    int overflow;
-    long long signed_value = PyLong_AsLongLongAndOverflow(arg, &overflow);
-    if (signed_value == -1 && PyErr_Occurred())
-        return -1;
-    if (overflow < 0 || (overflow == 0 && signed_value < 0)) {
-        PyErr_Format(PyExc_ValueError, "%s() argument must not be negative", name);
-        return -1;
-    }
-    unsigned long long v = PyLong_AsUnsignedLongLong(arg);
-    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-        PyErr_Format(PyExc_OverflowError, "%s() argument must be below 2**64", name);
-        return -1;
-    }
-    *value = v;
-    return 0;
-}
-
 // Puts the stream at byte `amount` of its key stream (`relative`: `amount`
 // bytes on from where it is), as one step that other calls see whole. The
 // new state is computed on a copy, holding no lock of the stream's, and

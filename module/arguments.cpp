@@ -67,6 +67,29 @@ int u32_argument(const char *name, int position, PyObject *arg, uint32_t *value)
     return 0;
 }
 
+int position_argument(const char *name, PyObject *arg, uint64_t *value) {
+    if (!PyLong_Check(arg)) {
+        PyErr_Format(PyExc_TypeError, "%s() argument must be int, not %.100s", name,
+                     Py_TYPE(arg)->tp_name);
+        return -1;
+    }
+    int overflow;
+    long long signed_value = PyLong_AsLongLongAndOverflow(arg, &overflow);
+    if (signed_value == -1 && PyErr_Occurred())
+        return -1;
+    if (overflow < 0 || (overflow == 0 && signed_value < 0)) {
+        PyErr_Format(PyExc_ValueError, "%s() argument must not be negative", name);
+        return -1;
+    }
+    unsigned long long v = PyLong_AsUnsignedLongLong(arg);
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        PyErr_Format(PyExc_OverflowError, "%s() argument must be below 2**64", name);
+        return -1;
+    }
+    *value = v;
+    return 0;
+}
+
 int int_argument(const char *name, int position, PyObject *arg, int *value) {
     if (PyArg_Parse(arg, "i", value))
         return 0;

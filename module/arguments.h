@@ -25,6 +25,11 @@ int parse_constructor_arguments(const char *name, PyObject *args, PyObject *kwar
 // -1 with the error set.
 int u32_argument(const char *name, int position, PyObject *arg, uint32_t *value);
 
+// The one argument of `name`, a byte count or position: an int from 0 to
+// 2**64 - 1. Returns 0, or -1 with TypeError, ValueError (negative) or
+// OverflowError set.
+int position_argument(const char *name, PyObject *arg, uint64_t *value);
+
 // Argument `position` as a C int, by the interpreter's own "i" conversion
 // (what it accepts differs between versions); its errors are prefixed.
 int int_argument(const char *name, int position, PyObject *arg, int *value);

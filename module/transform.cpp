@@ -5,7 +5,11 @@
 
 #if PY_MAJOR_VERSION >= 3
 
-int transfer_open_data(Transfer *t, const char *name, PyObject *data) {
+// Takes `data`: a str as its UTF-8 encoding, or any object with a
+// C-contiguous buffer, held until the transfer is closed. Returns 0, or -1
+// with the error set (the conversion's TypeError or BufferError prefixed with
+// the name; a str's UnicodeEncodeError as it is).
+static int transfer_open_data(Transfer *t, const char *name, PyObject *data) {
     if (PyUnicode_Check(data)) {
         Py_ssize_t len;
         const char *text = PyUnicode_AsUTF8AndSize(data, &len);
@@ -37,7 +41,12 @@ int transfer_open_data(Transfer *t, const char *name, PyObject *data) {
     return 0;
 }
 
-int transfer_open_output(Transfer *t, const char *name, PyObject *output) {
+// Takes the caller's `output` once the data is taken. Refuses, with
+// TypeError, anything but a writable buffer; with BufferError a buffer that is
+// not C-contiguous; with ValueError one whose length differs from the data's
+// or that overlaps the data without being the very same memory. Returns 0, or
+// -1 with the error set and the output not held.
+static int transfer_open_output(Transfer *t, const char *name, PyObject *output) {
     if (output == NULL || output == Py_None)
         return 0;
     // Asked for once, as writable (so that an exporter of read-only memory

@@ -24,21 +24,13 @@ struct Transfer {
     PyObject *result; // the bytes object made for the result, owned until handed over
 };
 
-// Takes `data`, argument 1 of `name`: a str as its UTF-8 encoding, or any
-// object with a C-contiguous buffer, held until the transfer is closed.
-// Returns 0, or -1 with the error set (the conversion's TypeError or
-// BufferError prefixed with the name; a str's UnicodeEncodeError as it is).
-int transfer_open_data(Transfer *t, const char *name, PyObject *data);
-
-// Takes the caller's `output` (NULL or None: a bytes object will be made)
-// once the data is taken. Refuses, with TypeError, anything but a writable
-// buffer; with BufferError (or the exporter's TypeError) a buffer that is not
-// C-contiguous; with ValueError one whose length differs from the data's or
-// that overlaps the data without being the very same memory. Returns 0, or
-// -1 with the error set and the output not held.
-int transfer_open_output(Transfer *t, const char *name, PyObject *output);
-
-// Both of the above; on failure the transfer is closed.
+// Takes `data`, argument 1 of `name` (a str as its UTF-8 encoding, or any
+// object with a C-contiguous buffer), then the caller's `output` (NULL or
+// None: a bytes object will be made; else a writable C-contiguous buffer of
+// the data's length, the very memory of the data or apart from it), each
+// held until the transfer is closed. Returns 0, or -1 with the error set
+// (TypeError, BufferError, ValueError; a str's UnicodeEncodeError as it is)
+// and the transfer closed.
 int transfer_open(Transfer *t, const char *name, PyObject *data, PyObject *output);
 
 // Releases what the transfer holds and drops a result not handed over.
